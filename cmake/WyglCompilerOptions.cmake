@@ -1,0 +1,17 @@
+# Compiler settings shared by every target of the project.
+
+# Warnings stay at zero on g++, clang and mingw-w64; CI turns them into errors.
+function(wygl_target_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wnon-virtual-dtor
+                                           -Wcast-align)
+  if(WYGL_WARNINGS_AS_ERRORS)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# The platform backend of src/os/: the only place that differs between the two systems.
+if(WIN32)
+  set(WYGL_OS_BACKEND win32)
+else()
+  set(WYGL_OS_BACKEND posix)
+endif()

@@ -1,0 +1,4 @@
+# 64-bit Windows, cross-compiled with mingw-w64.
+set(WYGL_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain-common.cmake)
