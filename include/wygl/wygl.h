@@ -14,6 +14,8 @@
 #define WYGL_WYGL_H
 
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_input.h>
+#include <wygl/qmgl_output.h>
 #include <wygl/wytr.h>
 #include <wygl/wytr_ids.h>
 

@@ -1,0 +1,146 @@
+#include <wygl/qmgl_input.h>
+
+#include <wygl/qmgl_exc.h>
+
+namespace {
+
+constexpr char source_file[] = "src/qmgl/qmgl_input";
+
+}  // namespace
+
+qmgl_input::~qmgl_input() = default;
+
+char qmgl_input_imp::get_char() {
+  if (_have_returned_char) {
+    _have_returned_char = false;
+    return _last_char;
+  }
+  _last_char = really_get_char();
+  if (_last_char == '\0') _at_end = true;
+  if (_echo_target != nullptr) {
+    if (_last_char == '\0') {
+      _echo_target->put_char('\r');
+      _echo_target->put_char('\n');
+    } else {
+      _echo_target->put_char(_last_char);
+    }
+  }
+  return _last_char;
+}
+
+void qmgl_input_imp::return_char() {
+  if (_have_returned_char)
+    throw exc_assertion_failed_t(source_file, __LINE__,
+                                 "assertion failed: _have_returned_char == false");
+  _have_returned_char = true;
+}
+
+bool qmgl_input_imp::throw_on_eoi(bool on) {
+  bool const before = _throw_on_end;
+  _throw_on_end = on;
+  return before;
+}
+
+bool qmgl_input_imp::empty() const { return _at_end; }
+
+bool qmgl_input_imp::is_interactive() { return false; }
+
+void qmgl_input_imp::echo_to(qmgl_output& out) { _echo_target = &out; }
+
+void qmgl_input_imp::halt_echo() { _echo_target = nullptr; }
+
+char qmgl_input_imp::end_of_source(char end_char) {
+  mark_at_end();
+  if (_throw_on_end) throw exc_end_of_input_t(source_file, __LINE__, "exc_end_of_input");
+  return end_char;
+}
+
+qmgl_input_buffer_mixin::qmgl_input_buffer_mixin() = default;
+
+qmgl_input_buffer_mixin::~qmgl_input_buffer_mixin() = default;
+
+void qmgl_input_buffer_mixin::add_data(std::string const& data) {
+  add_data(data.data(), data.size());
+}
+
+void qmgl_input_buffer_mixin::add_data(char const* data, std::size_t length) {
+  // Dropping the read bytes once they are the larger part keeps the buffer from growing
+  // without bound while each byte is still moved at most a constant number of times.
+  if (_read_offset > 0 && _read_offset >= _buffer.size() - _read_offset) compact();
+  _buffer.append(data, length);
+}
+
+void qmgl_input_buffer_mixin::clear_data() {
+  _buffer.clear();
+  _read_offset = 0;
+}
+
+std::string const& qmgl_input_buffer_mixin::get_input_buffer() const {
+  compact();
+  return _buffer;
+}
+
+int qmgl_input_buffer_mixin::get_buffered_char() {
+  if (_read_offset == _buffer.size()) {
+    clear_data();
+    fill_buffer();
+    if (_buffer.empty()) return -1;
+  }
+  return static_cast<unsigned char>(_buffer[_read_offset++]);
+}
+
+void qmgl_input_buffer_mixin::compact() const {
+  _buffer.erase(0, _read_offset);
+  _read_offset = 0;
+}
+
+qmgl_input_str::qmgl_input_str(char const* text) : _position(text != nullptr ? text : "") {}
+
+char qmgl_input_str::really_get_char() {
+  if (*_position == '\0') return end_of_source();
+  return *_position++;
+}
+
+qmgl_input_arguments::qmgl_input_arguments(char const* const* argv) : _argv(argv) {
+  if (argv == nullptr) throw exc_assertion_failed_t(source_file, __LINE__, "assertion failed: _argv");
+}
+
+char qmgl_input_arguments::really_get_char() {
+  if (*_argv == nullptr) return end_of_source();
+  char const c = (*_argv)[_position];
+  if (c != '\0') {
+    ++_position;
+    return c;
+  }
+  ++_argv;
+  _position = 0;
+  if (*_argv == nullptr) return end_of_source();
+  return ' ';
+}
+
+qmgl_input_counter::qmgl_input_counter(qmgl_input& inner) : _inner(inner) {
+  _inner.throw_on_eoi(false);
+}
+
+char qmgl_input_counter::really_get_char() {
+  char const c = _inner.get_char();
+  if (c == '\n') {
+    ++_line;
+    _column = 1;
+  } else if (c != '\r') {
+    ++_column;
+  }
+  if (_inner.empty()) mark_at_end();
+  return c;
+}
+
+qmgl_output& operator<<(qmgl_output& out, qmgl_input& in) {
+  for (;;) {
+    char const c = in.get_char();
+    // A source whose end character is not NUL (a file gives 0xFF) ends the copy through its
+    // end flag instead.
+    if (c == '\0' || in.empty()) break;
+    out.put_char(c);
+  }
+  return out;
+}

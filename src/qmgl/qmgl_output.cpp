@@ -1,0 +1,186 @@
+#include <wygl/qmgl_output.h>
+
+#include <cstring>
+#include <new>
+
+#include "qmgl/qmgl_alloc.h"
+
+namespace {
+
+constexpr char source_file[] = "src/qmgl/qmgl_output";
+
+constexpr int first_capacity = 1024;
+constexpr int capacity_step = 16384;
+
+char* allocate_chars(std::size_t n, int line) {
+  return qmgl_check_alloc(source_file, line, new (std::nothrow) char[n]);
+}
+
+void write_text(qmgl_output& out, char const* text) {
+  for (; *text != '\0'; ++text) out.put_char(*text);
+}
+
+// Digits of value, most significant first, then one space.
+void write_decimal(qmgl_output& out, unsigned long value) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.put_char(digits[--n]);
+  out.put_char(' ');
+}
+
+// A minus sign for a negative value, then the magnitude, computed in unsigned arithmetic so
+// that the most negative value has one too, then the extra space of the signed forms.
+void write_signed(qmgl_output& out, long value) {
+  unsigned long magnitude = static_cast<unsigned long>(value);
+  if (value < 0) {
+    out.put_char('-');
+    magnitude = 0 - magnitude;
+  }
+  write_decimal(out, magnitude);
+  out.put_char(' ');
+}
+
+}  // namespace
+
+qmgl_output::~qmgl_output() = default;
+
+void qmgl_output_imp::put_char(char c) {
+  really_put_char(c);
+  if (_echo_target == nullptr) return;
+  if (c == '\0') {
+    _echo_target->put_char('\r');
+    _echo_target->put_char('\n');
+  } else {
+    _echo_target->put_char(c);
+  }
+}
+
+void qmgl_output_imp::put_chars(char c, unsigned int n) {
+  if (_echo_target != nullptr) _echo_target->put_chars(c, n);
+  for (unsigned int i = 0; i < n; ++i) really_put_char(c);
+}
+
+void qmgl_output_imp::flush() {}
+
+void qmgl_output_imp::echo_to(qmgl_output& other) { _echo_target = &other; }
+
+void qmgl_output_str::really_put_char(char c) { _target += c; }
+
+void qmgl_output_black_hole::really_put_char(char) {}
+
+qmgl_output_buffer_mixin::qmgl_output_buffer_mixin()
+    : _capacity(first_capacity),
+      _buffer(allocate_chars(first_capacity, __LINE__)),
+      _allocated(first_capacity) {}
+
+qmgl_output_buffer_mixin::~qmgl_output_buffer_mixin() {
+  delete[] _buffer;
+  delete[] _last_buffer;
+}
+
+void qmgl_output_buffer_mixin::put_buffered_char(char c) {
+  if (_length == _capacity) {
+    // The reported capacity grows in fixed steps; the memory behind it at least doubles,
+    // so that a long output is copied a logarithmic number of times, not once per step.
+    if (static_cast<std::size_t>(_capacity) + capacity_step > _allocated) {
+      std::size_t const grown = std::max(_allocated * 2, _allocated + capacity_step);
+      char* bigger = allocate_chars(grown, __LINE__);
+      std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
+      delete[] _buffer;
+      _buffer = bigger;
+      _allocated = grown;
+    }
+    _capacity += capacity_step;
+  }
+  _buffer[_length++] = c;
+}
+
+void qmgl_output_buffer_mixin::flush_buffer() {
+  if (_length <= 0) return;
+  auto const length = static_cast<std::size_t>(_length);
+  if (length > _last_allocated) {
+    char* copy = allocate_chars(length, __LINE__);
+    delete[] _last_buffer;
+    _last_buffer = copy;
+    _last_allocated = length;
+  }
+  std::memcpy(_last_buffer, _buffer, length);
+  _last_length = _length;
+  really_flush_buffer(_buffer, _length);
+  _length = 0;
+}
+
+qmgl_output& operator<<(qmgl_output& out, char c) {
+  out.put_char(c);
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, char const* text) {
+  write_text(out, text);
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, qmgl_ntarray_of<char, 0> const& text) {
+  write_text(out, text);
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, unsigned long value) {
+  write_decimal(out, value);
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, long value) {
+  write_signed(out, value);
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, int value) {
+  write_signed(out, value);
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, unsigned int value) {
+  write_decimal(out, value);
+  out.put_char(' ');
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, qmgl_hex value) {
+  static constexpr char digits[] = "0123456789abcdef";
+  auto const v = static_cast<std::uint32_t>(value.value);
+  out.put_char('0');
+  out.put_char('x');
+  for (int i = 0; i < 8; ++i) out.put_char(digits[(v >> (4 * (7 - i))) & 15]);
+  out.put_char(' ');
+  return out;
+}
+
+qmgl_output& operator<<(qmgl_output& out, qmgl_str_quoted const& quoted) {
+  out.put_char(quoted._quote);
+  for (char const* p = quoted._text; *p != '\0'; ++p) {
+    out.put_char(*p);
+    if (*p == quoted._quote) out.put_char(*p);
+  }
+  out.put_char(quoted._quote);
+  out.put_char(' ');
+  return out;
+}
+
+unsigned int qmgl_output_length(int value) {
+  unsigned int length = 1;
+  unsigned long magnitude = static_cast<unsigned long>(static_cast<long>(value));
+  if (value < 0) {
+    ++length;
+    magnitude = 0 - magnitude;
+  }
+  while (magnitude > 9) {
+    ++length;
+    magnitude /= 10;
+  }
+  return length;
+}
