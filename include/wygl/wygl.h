@@ -8,14 +8,19 @@
 //     // e.code, e.file, e.line, e.message
 //   }
 //
-// Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h) and the three-valued
-// boolean (qmgl_bool3.h).
+// Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), the three-valued
+// boolean (qmgl_bool3.h), small containers (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h,
+// qmgl_hex.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
 
+#include <wygl/qmgl_ban.h>
+#include <wygl/qmgl_bitstr.h>
 #include <wygl/qmgl_bool3.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_hex.h>
+#include <wygl/qmgl_local.h>
 #include <wygl/wytr.h>
 #include <wygl/wytr_ids.h>
 
