@@ -1,17 +1,27 @@
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <functional>
+#include <future>
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <wygl/qmgl_ban.h>
 #include <wygl/qmgl_bitstr.h>
+#include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_hex.h>
 #include <wygl/qmgl_local.h>
+#include <wygl/qmgl_sleep.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 // --- the no-copy bases and the types built on them ---------------------------------------
 
@@ -296,6 +306,40 @@ TEST(SmallTypes, LocalArrayOfCharResizeGivesAFreshBlock) {
   bytes.resize(3);
   bytes[2u] = 0xFE;
   EXPECT_EQ(bytes._array[2], 0xFE);
+}
+
+// --- environment and sleep -----------------------------------------------------------------
+
+TEST(SmallTypes, EnvGetReadsTheEnvironment) {
+  char const* const path = qmgl_env_get("PATH");
+  ASSERT_NE(path, nullptr);
+  EXPECT_STREQ(path, std::getenv("PATH"));
+  EXPECT_EQ(qmgl_env_get("WYGL_NEVER_SET_3C9D51E07A"), nullptr);
+  EXPECT_EQ(qmgl_env_get(nullptr), nullptr);
+}
+
+// Runs call on a thread of its own and tells whether it ended within limit. A call that hangs
+// is left behind on its detached thread.
+bool ends_within(std::chrono::milliseconds limit, std::function<void()> call) {
+  auto const ended = std::make_shared<std::promise<void>>();
+  std::future<void> end = ended->get_future();
+  std::thread([ended, call = std::move(call)] {
+    call();
+    ended->set_value();
+  }).detach();
+  return end.wait_for(limit) == std::future_status::ready;
+}
+
+TEST(SmallTypes, SleepWaitsAtLeastTheTimeAsked) {
+  auto const start = std::chrono::steady_clock::now();
+  qmgl_sleep(30);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+}
+
+TEST(SmallTypes, SleepOfNoTimeReturnsAtOnce) {
+  EXPECT_TRUE(ends_within(5s, [] { qmgl_sleep(0); }));
+  EXPECT_TRUE(ends_within(5s, [] { qmgl_sleep(-1); }));
+  EXPECT_TRUE(ends_within(5s, [] { qmgl_sleep(INT_MIN); }));
 }
 
 }  // namespace
