@@ -8,14 +8,23 @@
 //     // e.code, e.file, e.line, e.message
 //   }
 //
-// Families: exceptions (qmgl_exc.h) and trace hooks (wytr.h, wytr_ids.h).
+// Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), the three-valued
+// boolean (qmgl_bool3.h), small containers and helpers (qmgl_ban.h, qmgl_local.h,
+// qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
 
+#include <wygl/qmgl_ban.h>
+#include <wygl/qmgl_bitstr.h>
+#include <wygl/qmgl_bool3.h>
+#include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_output.h>
+#include <wygl/qmgl_hex.h>
+#include <wygl/qmgl_local.h>
+#include <wygl/qmgl_sleep.h>
 #include <wygl/wytr.h>
 #include <wygl/wytr_ids.h>
 
