@@ -6,11 +6,10 @@
 // the length, with one allocation, where appending element by element would rebuild the
 // string at each element.
 //
-// A decoded 0 (from an overlong or malformed form such as 0xC0 0x80) is written into the array
-// like any other unit and the wide text's length ends at it: "A" 0xC0 0x80 "B" gives the
-// array 'A', 0, 'B', 0 of length 1. (Appending with s + c would instead restart from the text
-// before the 0 at the next element and so drop a 0 that is not last; the text is taken to end
-// at the decoded 0 wherever it stands.)
+// A decoded 0 (from an overlong form such as 0xC0 0x80) gives the result that appending unit
+// by unit with s + c gives: appending a 0 leaves the text as it was (s + 0 has s's length), so
+// the 0 takes no place in the text and the units after it follow on directly. "A" 0xC0 0x80
+// "B" gives the wide text AB; 0xC0 0x80 alone gives the empty text.
 
 #include <wygl/qmgl_iconv.h>
 
@@ -123,18 +122,18 @@ qmgl_ntarray_of<unsigned short, 0> const qmgl_str_to_qmgl_uni(qmgl_ntarray_of<ch
     unsigned const extra = trailing_bytes(*p);
     if (static_cast<std::size_t>(end - p) <= extra)
       throw exc_unexpected_end_of_input_t(source_file, __LINE__, "exc_unexpected_end_of_input");
-    size += utf16_unit_count(read_utf8(p, extra));
+    std::uint32_t const cp = read_utf8(p, extra);
+    if (cp != 0) size += utf16_unit_count(cp);
   }
 
   // Every sequence of k bytes gives at most 2 <= k units (one unit for k < 3 whatever the
   // bytes hold), so size never exceeds the narrow length.
   auto* body = body_type::create(static_cast<unsigned>(size));
   unsigned short* out = body->data;
-  unsigned short* first_zero = nullptr;
   for (auto const* p = begin; p < end;) {
     std::uint32_t const cp = read_utf8(p, trailing_bytes(*p));
+    if (cp == 0) continue;
     if (cp <= 0xFFFF) {
-      if (cp == 0 && first_zero == nullptr) first_zero = out;
       *out++ = static_cast<unsigned short>(cp);
     } else if (cp <= highest_code_point) {
       *out++ = static_cast<unsigned short>(0xD800 + ((cp - 0x10000) >> 10));
@@ -144,6 +143,6 @@ qmgl_ntarray_of<unsigned short, 0> const qmgl_str_to_qmgl_uni(qmgl_ntarray_of<ch
     }
   }
   *out = 0;
-  body->length = static_cast<unsigned>((first_zero != nullptr ? first_zero : out) - body->data);
+  body->length = static_cast<unsigned>(out - body->data);
   return qmgl_ntarray_built<unsigned short, 0>(body);
 }
