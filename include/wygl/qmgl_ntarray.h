@@ -93,6 +93,8 @@ struct WYGL_API qmgl_ntarray_imp_of {
   qmgl_sync_value count;
   // Number of elements before the first Nul in data, fixed when the body is built.
   unsigned length;
+  // Number of elements data has room for before its last Nul slot (n of create(n)).
+  unsigned room;
   // The elements followed by at least one Nul; never null. Stored in the same block as the
   // body.
   T* data;
@@ -110,7 +112,7 @@ struct WYGL_API qmgl_ntarray_imp_of {
   qmgl_ntarray_imp_of& operator=(qmgl_ntarray_imp_of const&) = delete;
 
  private:
-  qmgl_ntarray_imp_of() noexcept : count(), length(0), data(nullptr) {}
+  qmgl_ntarray_imp_of() noexcept : count(), length(0), room(0), data(nullptr) {}
   ~qmgl_ntarray_imp_of() = default;
 };
 

@@ -28,6 +28,7 @@
 #include <type_traits>
 
 #include "qmgl/qmgl_alloc.h"
+#include "qmgl/qmgl_ntarray_build.h"
 
 static_assert(sizeof(unsigned) == 4, "lengths are 32-bit");
 
@@ -124,6 +125,7 @@ qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
     block = ::operator new(header + (std::size_t{n} + 1) * sizeof(T), std::nothrow);
   qmgl_check_alloc(source_file, __LINE__, block);
   auto* body = ::new (block) qmgl_ntarray_imp_of();
+  body->room = n;
   body->data = static_cast<T*>(static_cast<void*>(static_cast<unsigned char*>(block) + header));
   return body;
 }
@@ -353,6 +355,26 @@ int qmgl_ntarray_of<T, Nul>::find(char c,
     hit = std::find(from, end, static_cast<T>(c));
   }
   return hit != nullptr && hit != end ? static_cast<int>(hit - from) : -1;
+}
+
+void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c) {
+  auto* const body = static_cast<body_of<char, 0>*>(s._imp);
+  unsigned const length = body->length;
+  // The full-barrier exchange of the count with itself orders this write after whatever the
+  // holders of earlier handles read before they released the body.
+  if (length < body->room && body->count.compare_and_swap(1, 1) == 1) {
+    body->data[length] = c;
+    body->data[length + 1] = '\0';
+    if (c != '\0') body->length = length + 1;
+    return;
+  }
+  std::uint64_t const grown = std::max<std::uint64_t>(16, std::uint64_t{length} * 2);
+  auto* bigger = create_body<char, 0>(grown);
+  copy_elements(bigger->data, body->data, length);
+  bigger->data[length] = c;
+  bigger->data[length + 1] = '\0';
+  bigger->length = c != '\0' ? length + 1 : length;
+  s._imp = bigger;
 }
 
 // The exported instantiations.

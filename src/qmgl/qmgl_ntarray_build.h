@@ -17,4 +17,11 @@ struct qmgl_ntarray_built : qmgl_ntarray_of<T, Nul> {
       : qmgl_ntarray_of<T, Nul>(body, typename qmgl_ntarray_of<T, Nul>::bind_tag{}) {}
 };
 
+// Appends c to s with the result of s += c. When s is the only handle of its body and the
+// body has room, the body is extended in place: no other handle can see the change, so the
+// body still never changes for anyone who shares it. Otherwise s moves to a new body with
+// room to double, so that n appends in a row cost time linear in n. Raises
+// exc_not_enough_memory_t, leaving s as it was.
+void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c);
+
 #endif  // WYGL_SRC_QMGL_QMGL_NTARRAY_BUILD_H
