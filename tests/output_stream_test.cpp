@@ -216,8 +216,10 @@ TEST(OutputStream, BufferGrowsInFixedStepsAndFlushesOneBlock) {
   EXPECT_EQ(sink.get_last_output_buffer_length(), 0);
 
   std::string expected;
-  for (int i = 0; i < 1024; ++i) expected.push_back(static_cast<char>(i % 251));
-  for (char c : expected) sink.put_char(c);
+  for (int i = 0; i < 1024; ++i)
+    expected.push_back(static_cast<char>(i % 251));
+  for (char c : expected)
+    sink.put_char(c);
   EXPECT_EQ(sink.get_output_buffer_capacity(), 1024);
   sink.put_char('!');
   expected.push_back('!');

@@ -1,4 +1,4 @@
-// qmgl_exc.h - the exception tree.
+// qmgl_exc.h - the exception tree, and raising it from error codes.
 //
 // Every failure that wygl reports leaves it as an object of one class tree rooted at exc_t,
 // thrown by value. An exception carries a 32-bit code, the raiser's source file and line,
@@ -23,6 +23,12 @@
 //     // e.code == 0x20000002, e.file == "src/app/poll", e.message == "exc_timeout"
 //   }
 //
+// Code that holds a numeric error raises it with one call; a code of 0 raises nothing:
+//
+//   if (!ok) exc_t::throw_last_w32_error("src/app/store", __LINE__, "opening the journal");
+//   exc_t::throw_qmgl_error("src/app/poll", __LINE__, 0x20030022, "no such job");
+//       // raises exc_does_not_exist_t, code 0x20030022, message "no such job"
+//
 // Constructing an exception writes trace records (level 0x800: kind 0x061E0000 at tracepoint
 // 0x14010000 naming the object; level 0x40: kind 0x06070000 at 0x14010100), each with the
 // text "<msg>\nfile: <file>; line: <line>; error: <code in hex> = <code as signed decimal>".
@@ -33,6 +39,8 @@
 
 #ifndef WYGL_QMGL_EXC_H
 #define WYGL_QMGL_EXC_H
+
+#include <string>
 
 #include <wygl/wygl_export.h>
 #include <wygl/wytr.h>
@@ -60,6 +68,46 @@ struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
   // is loaded. Not synchronised: a change made while another thread constructs an exception
   // may or may not apply to that construction.
   static bool be_quiet(bool quiet) noexcept;
+
+  // Raising from error codes. Each function below takes the raiser's source file and line
+  // first, as the constructors do, and gives them to the exception it raises. A code of 0
+  // means no error: the function returns at once and raises nothing. For any other code it
+  // does not return. Codes are 32-bit numbers: where unsigned long is wider, only its low 32
+  // bits count (so a code whose low 32 bits are 0 is no error).
+  //
+  // System and socket errors are not sorted into classes: they raise exc_unmapped_t with the
+  // number as its code and the system's text for it as its message, line end included. When
+  // the system has no text for the code, "system error <code in decimal>" takes the text's
+  // place, also in the forms with a text ("system error 4294967295 ( opening x ) ").
+  // The stored message keeps at most 159 characters; the trace records carry it whole.
+  //
+  // A failed allocation while the message is built raises exc_not_enough_memory_t instead.
+  // Thread safety: the functions keep no state; the "last" forms read the calling thread's
+  // last-error value, so call them directly after the failing system call.
+
+  // Raises exc_unmapped_t(source_file, source_line, <system text of code>, code).
+  static void throw_w32_error(char const* source_file, int source_line, unsigned long error_code);
+  // As above, with the message <system text> " ( " text " ) ". The system text's line end, if
+  // any, stays in place before " ( ". A null text puts nothing between the brackets: " (  ) ".
+  static void throw_w32_error(char const* source_file, int source_line, unsigned long error_code,
+                              char const* text);
+  // throw_w32_error with the calling thread's last system error.
+  static void throw_last_w32_error(char const* source_file, int source_line);
+  static void throw_last_w32_error(char const* source_file, int source_line, char const* text);
+  // Socket error numbers have their texts in the same system table: as throw_w32_error.
+  static void throw_tcpip_error(char const* source_file, int source_line, unsigned long error_code);
+  // throw_tcpip_error with the calling thread's last socket error.
+  static void throw_last_tcpip_error(char const* source_file, int source_line);
+  // Raises the class of the tree whose fixed code is error_code, made with its three-argument
+  // constructor and msg (exc_not_enough_disk_t for 0x2003001B, exc_timeout_t for 0x20000002,
+  // ...). Codes that no class carries, among them 0x20030019 and 0x2003001A, raise
+  // exc_unmapped_t(source_file, source_line, msg, error_code).
+  static void throw_qmgl_error(char const* source_file, int source_line, unsigned long error_code,
+                               char const* msg);
+  // Raises exc_unmapped_t with the message "unmapped QMPL error" and error_code.
+  static void throw_qmpl_error(char const* source_file, int source_line, unsigned long error_code);
+  // Raises exc_unmapped_t with the message "unmapped ZR_GS error" and error_code.
+  static void throw_qmgs_error(char const* source_file, int source_line, unsigned long error_code);
 
  protected:
   // Writes the construction records (see the overview) and stores the fields. A null msg is
@@ -96,5 +144,12 @@ struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
     ~name() override;                                                                         \
   };
 #include <wygl/qmgl_exc_tree.def>
+
+// The system's text for an error code (a system or socket error number), as 16-bit units:
+// the text converted from the current multibyte code page, line end included, cut to at most
+// 259 units. Empty when the system has no text for the code. Only the low 32 bits of the code
+// count. Raises exc_not_enough_memory_t when the result cannot be allocated.
+// Thread safety: keeps no state; safe to call from any thread.
+WYGL_API std::basic_string<unsigned short> error_string(unsigned long error_code);
 
 #endif  // WYGL_QMGL_EXC_H

@@ -8,9 +8,10 @@
 //     // e.code, e.file, e.line, e.message
 //   }
 //
-// Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), the three-valued
-// boolean (qmgl_bool3.h), small containers and helpers (qmgl_ban.h, qmgl_local.h,
-// qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
+// Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), reference-counted
+// strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter
+// (qmgl_sync.h), the three-valued boolean (qmgl_bool3.h), small containers and helpers
+// (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
@@ -23,8 +24,11 @@
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_hex.h>
+#include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_local.h>
+#include <wygl/qmgl_ntarray.h>
 #include <wygl/qmgl_sleep.h>
+#include <wygl/qmgl_sync.h>
 #include <wygl/wytr.h>
 #include <wygl/wytr_ids.h>
 

@@ -1,8 +1,9 @@
 // The calling thread's last error, in Windows numbering on every platform.
 //
-// The Windows backend reads and writes the system's own value (GetLastError/SetLastError,
-// WSAGetLastError). The POSIX backend keeps a per-thread value of its own, which its system
-// calls set, mapped from errno, when they fail.
+// The Windows backend reads and writes the system's own values (GetLastError/SetLastError,
+// WSAGetLastError/WSASetLastError). The POSIX backend keeps one per-thread value of its own,
+// which its system calls set, mapped from errno, when they fail; there the socket error is
+// the same value as the last error.
 
 #ifndef WYGL_SRC_OS_LAST_ERROR_H
 #define WYGL_SRC_OS_LAST_ERROR_H
@@ -13,6 +14,10 @@ namespace wygl::os {
 
 std::uint32_t last_error() noexcept;
 void set_last_error(std::uint32_t code) noexcept;
+
+// The calling thread's last socket error, in Winsock numbering (WSAECONNREFUSED 10061, ...).
+std::uint32_t last_socket_error() noexcept;
+void set_last_socket_error(std::uint32_t code) noexcept;
 
 }  // namespace wygl::os
 

@@ -41,13 +41,21 @@ bool qmgl_input_imp::throw_on_eoi(bool on) {
   return before;
 }
 
-bool qmgl_input_imp::empty() const { return _at_end; }
+bool qmgl_input_imp::empty() const {
+  return _at_end;
+}
 
-bool qmgl_input_imp::is_interactive() { return false; }
+bool qmgl_input_imp::is_interactive() {
+  return false;
+}
 
-void qmgl_input_imp::echo_to(qmgl_output& out) { _echo_target = &out; }
+void qmgl_input_imp::echo_to(qmgl_output& out) {
+  _echo_target = &out;
+}
 
-void qmgl_input_imp::halt_echo() { _echo_target = nullptr; }
+void qmgl_input_imp::halt_echo() {
+  _echo_target = nullptr;
+}
 
 char qmgl_input_imp::end_of_source(char end_char) {
   mark_at_end();
@@ -102,7 +110,8 @@ char qmgl_input_str::really_get_char() {
 }
 
 qmgl_input_arguments::qmgl_input_arguments(char const* const* argv) : _argv(argv) {
-  if (argv == nullptr) throw exc_assertion_failed_t(source_file, __LINE__, "assertion failed: _argv");
+  if (argv == nullptr)
+    throw exc_assertion_failed_t(source_file, __LINE__, "assertion failed: _argv");
 }
 
 char qmgl_input_arguments::really_get_char() {

@@ -1,9 +1,12 @@
 #include <wygl/qmgl_output.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "qmgl/qmgl_alloc.h"
+#include "qmgl/qmgl_ntarray_build.h"
 
 namespace {
 
@@ -17,7 +20,8 @@ char* allocate_chars(std::size_t n, int line) {
 }
 
 void write_text(qmgl_output& out, char const* text) {
-  for (; *text != '\0'; ++text) out.put_char(*text);
+  for (; *text != '\0'; ++text)
+    out.put_char(*text);
 }
 
 // Digits of value, most significant first, then one space.
@@ -28,7 +32,8 @@ void write_decimal(qmgl_output& out, unsigned long value) {
     digits[n++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  while (n > 0) out.put_char(digits[--n]);
+  while (n > 0)
+    out.put_char(digits[--n]);
   out.put_char(' ');
 }
 
@@ -61,14 +66,21 @@ void qmgl_output_imp::put_char(char c) {
 
 void qmgl_output_imp::put_chars(char c, unsigned int n) {
   if (_echo_target != nullptr) _echo_target->put_chars(c, n);
-  for (unsigned int i = 0; i < n; ++i) really_put_char(c);
+  for (unsigned int i = 0; i < n; ++i)
+    really_put_char(c);
 }
 
 void qmgl_output_imp::flush() {}
 
-void qmgl_output_imp::echo_to(qmgl_output& other) { _echo_target = &other; }
+void qmgl_output_imp::echo_to(qmgl_output& other) {
+  _echo_target = &other;
+}
 
-void qmgl_output_str::really_put_char(char c) { _target += c; }
+// Extends the string in place while this stream's string holds its body alone, so that a long
+// text costs linear time; a copy of the string taken by the caller keeps its text.
+void qmgl_output_str::really_put_char(char c) {
+  qmgl_ntarray_append(_target, c);
+}
 
 void qmgl_output_black_hole::really_put_char(char) {}
 
@@ -155,7 +167,8 @@ qmgl_output& operator<<(qmgl_output& out, qmgl_hex value) {
   auto const v = static_cast<std::uint32_t>(value.value);
   out.put_char('0');
   out.put_char('x');
-  for (int i = 0; i < 8; ++i) out.put_char(digits[(v >> (4 * (7 - i))) & 15]);
+  for (int i = 0; i < 8; ++i)
+    out.put_char(digits[(v >> (4 * (7 - i))) & 15]);
   out.put_char(' ');
   return out;
 }

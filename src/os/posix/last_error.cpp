@@ -13,4 +13,13 @@ void set_last_error(std::uint32_t code) noexcept {
   thread_last_error = code;
 }
 
+// Sockets are file descriptors here, and their failures land in the same value.
+std::uint32_t last_socket_error() noexcept {
+  return last_error();
+}
+
+void set_last_socket_error(std::uint32_t code) noexcept {
+  set_last_error(code);
+}
+
 }  // namespace wygl::os
