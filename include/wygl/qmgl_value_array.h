@@ -26,8 +26,9 @@
 // that compare unknown with every element, the NULL, EOI and EOL ones.
 //
 // Failures: growing the storage raises exc_not_enough_memory_t ("not enough memory", file
-// src/qmgl/qmgl_local); copying a value may raise it too (file src/qmgl/qmgl_value). An
-// operation that raises leaves the array as it was.
+// src/qmgl/qmgl_local; file src/qmgl/qmgl_value_array for more than 0xFFFFFFFF values);
+// copying a value may raise it too (file src/qmgl/qmgl_value). An operation that raises
+// leaves the array as it was.
 //
 // Thread safety: an array is not synchronised; one that a thread changes must not be used by
 // another meanwhile.
