@@ -27,8 +27,11 @@
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_local.h>
 #include <wygl/qmgl_ntarray.h>
+#include <wygl/qmgl_refcounted_vector.h>
 #include <wygl/qmgl_sleep.h>
 #include <wygl/qmgl_sync.h>
+#include <wygl/qmgl_value.h>
+#include <wygl/qmgl_value_array.h>
 #include <wygl/wytr.h>
 #include <wygl/wytr_ids.h>
 
