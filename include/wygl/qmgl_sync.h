@@ -41,6 +41,11 @@ struct qmgl_sync_value {
 
   // The value, read without ordering.
   long value() const noexcept { return value_32(); }
+  // The value, read with acquire ordering: whatever a thread did before it changed the value
+  // with one of the interlocked operations below happens before what the reader does after.
+  // A reference count read as 1 this way proves that the other holders are done with the
+  // counted object.
+  long value_acquire() const noexcept { return _value.load(std::memory_order_acquire); }
 
   // Adds 1; returns the new value.
   long increment() noexcept { return wrap_add(_value.fetch_add(1, std::memory_order_seq_cst), 1); }

@@ -360,9 +360,9 @@ int qmgl_ntarray_of<T, Nul>::find(char c,
 void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c) {
   auto* const body = static_cast<body_of<char, 0>*>(s._imp);
   unsigned const length = body->length;
-  // The full-barrier exchange of the count with itself orders this write after whatever the
-  // holders of earlier handles read before they released the body.
-  if (length < body->room && body->count.compare_and_swap(1, 1) == 1) {
+  // Reading the count with acquire ordering orders this write after whatever the holders of
+  // earlier handles read before they released the body.
+  if (length < body->room && body->count.value_acquire() == 1) {
     body->data[length] = c;
     body->data[length + 1] = '\0';
     if (c != '\0') body->length = length + 1;
