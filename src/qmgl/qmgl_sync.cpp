@@ -112,8 +112,8 @@ qmgl_sync_lock_private::qmgl_sync_lock_private()
 qmgl_sync_lock_private::~qmgl_sync_lock_private() = default;
 
 qmgl_sync_lock_shared::qmgl_sync_lock_shared(char const* name, qmgl_action_indicator action)
-    : qmgl_sync_lock(named_object(name, action, wygl::os::create_named_mutex,
-                                  wygl::os::open_named_mutex)) {}
+    : qmgl_sync_lock(
+          named_object(name, action, wygl::os::create_named_mutex, wygl::os::open_named_mutex)) {}
 
 qmgl_sync_lock_shared::~qmgl_sync_lock_shared() = default;
 

@@ -28,8 +28,8 @@ struct named_segment {
   std::uint64_t payload_size;  // usable bytes
   void* base;
   std::size_t mapped_length;
-  int claims;             // handles of this process
-  named_segment* next;    // in the registry of this process's named segments
+  int claims;           // handles of this process
+  named_segment* next;  // in the registry of this process's named segments
 };
 
 namespace {
@@ -61,8 +61,7 @@ std::uint64_t usable_size(object_kind kind, std::uint64_t asked) noexcept {
 // The part of a segment that stays mapped while it is held: the header, and the payload of
 // a mutex or an event (a mapping's payload is shown through views).
 std::size_t held_length(object_kind kind, std::uint64_t usable) noexcept {
-  return static_cast<std::size_t>(page_size() +
-                                  (kind == object_kind::mapping ? 0 : usable));
+  return static_cast<std::size_t>(page_size() + (kind == object_kind::mapping ? 0 : usable));
 }
 
 segment_claim failure(std::uint32_t code) noexcept {
@@ -168,10 +167,10 @@ segment_claim make_segment(int fd, std::string const& path, object_kind kind,
 segment_claim join_segment(int fd, struct stat const& file, std::string const& path,
                            object_kind kind) noexcept {
   segment_header header{};
-  bool const complete = flock(fd, LOCK_SH | LOCK_NB) == 0 &&
-                        pread(fd, &header, sizeof header, 0) ==
-                            static_cast<ssize_t>(sizeof header) &&
-                        header.mark == ready_mark;
+  bool const complete =
+      flock(fd, LOCK_SH | LOCK_NB) == 0 &&
+      pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+      header.mark == ready_mark;
   std::uint64_t const usable = usable_size(kind, header.payload_size);
   if (!complete || header.kind != static_cast<std::uint32_t>(kind) ||
       static_cast<std::uint64_t>(file.st_size) < page_size() + usable) {
