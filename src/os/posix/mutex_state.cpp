@@ -1,6 +1,7 @@
 #include "os/posix/mutex_state.h"
 
 #include <cerrno>
+#include <ctime>
 
 #include <unistd.h>
 
@@ -24,11 +25,41 @@ std::uint32_t this_process_part() noexcept {
   return static_cast<std::uint32_t>(this_thread_identity() >> 32);
 }
 
+#if defined(__SANITIZE_THREAD__)
+#define WYGL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define WYGL_THREAD_SANITIZER 1
+#endif
+#endif
+
+#if defined(WYGL_THREAD_SANITIZER)
+// ThreadSanitizer does not see pthread_mutex_clocklock: it would miss the locks taken so and
+// report their release as wrong. Under it, a timed wait tries pthread_mutex_trylock, which it
+// sees, every millisecond until the deadline.
+int lock_until(pthread_mutex_t& mutex, timespec const& deadline) noexcept {
+  timespec const pause{0, 1000000};
+  for (;;) {
+    int const result = pthread_mutex_trylock(&mutex);
+    if (result != EBUSY) return result;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec ||
+        (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
+      return ETIMEDOUT;
+    nanosleep(&pause, nullptr);
+  }
+}
+#else
+int lock_until(pthread_mutex_t& mutex, timespec const& deadline) noexcept {
+  return pthread_mutex_clocklock(&mutex, CLOCK_MONOTONIC, &deadline);
+}
+#endif
+
 int lock_within(pthread_mutex_t& mutex, std::uint32_t timeout_ms) noexcept {
   if (timeout_ms == wait_forever) return pthread_mutex_lock(&mutex);
   if (timeout_ms == 0) return pthread_mutex_trylock(&mutex);
-  timespec const deadline = monotonic_deadline_after(timeout_ms);
-  return pthread_mutex_clocklock(&mutex, CLOCK_MONOTONIC, &deadline);
+  return lock_until(mutex, monotonic_deadline_after(timeout_ms));
 }
 
 std::uint32_t fail_with_errno(int error) noexcept {
