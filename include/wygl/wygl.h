@@ -9,9 +9,10 @@
 //   }
 //
 // Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), reference-counted
-// strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter
-// (qmgl_sync.h), the three-valued boolean (qmgl_bool3.h), small containers and helpers
-// (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
+// strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter,
+// locks and signals (qmgl_sync.h), shared memory (qmgl_mem.h), the three-valued boolean
+// (qmgl_bool3.h), small containers and helpers (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h,
+// qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
@@ -26,6 +27,7 @@
 #include <wygl/qmgl_hex.h>
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_local.h>
+#include <wygl/qmgl_mem.h>
 #include <wygl/qmgl_ntarray.h>
 #include <wygl/qmgl_refcounted_vector.h>
 #include <wygl/qmgl_sleep.h>
