@@ -216,7 +216,11 @@ class value_reader {
     if (is_end(first)) fail_at(first, "unrecognized input");
     qmgl_value element;
     read_single(first, element);
-    array._body->append_value(element);
+    // The element is moved into a new NULL slot rather than appended as a copy: the same
+    // array, without a second body for every element.
+    qmgl_value_array& elements = static_cast<value_array_t*>(array._body)->value;
+    elements += qmgl_value();
+    elements[elements.get_size() - 1].swap(element);
   }
 
   // A doubled quote stands for one; the input's end before the closing quote fails.
