@@ -625,6 +625,18 @@ TEST(ValueReader, WrittenValuesReadBack) {
   EXPECT_EQ(type_of(read_from(in)), eol_type);
 }
 
+TEST(ValueReader, WrittenThreeValuedBooleansReadBack) {
+  qmgl_value const t = read_one(text_of(qmgl_value(qmgl_bool3_true)));
+  EXPECT_EQ(type_of(t), bool_type);
+  EXPECT_TRUE(t.as_bool());
+  qmgl_value const f = read_one(text_of(qmgl_value(qmgl_bool3_false)));
+  EXPECT_EQ(type_of(f), bool_type);
+  EXPECT_FALSE(f.as_bool());
+  qmgl_value const u = read_one(text_of(qmgl_value(qmgl_bool3_unknown)));
+  EXPECT_EQ(type_of(u), bool3_type);
+  EXPECT_EQ(u.as_bool3(), qmgl_bool3(qmgl_bool3_unknown));
+}
+
 TEST(ValueReader, EndOfInputWrittenReadsBackAsMinusOne) {
   std::string const written = text_of(read_one("\xff"));
   EXPECT_EQ(written, "-1  ");

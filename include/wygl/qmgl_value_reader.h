@@ -66,7 +66,8 @@
 // The context ends early at the end of the input, which is pushed back, so that the next read
 // gives EOL (or EOI) again. A double-quoted text that is cut short inside a UTF-8 sequence
 // raises exc_unexpected_end_of_input_t from the conversion (file src/qmgl/qmgl_iconv).
-// Failures of the input itself and exc_not_enough_memory_t pass out unchanged.
+// Failures of the input itself pass out unchanged; running out of memory raises
+// exc_not_enough_memory_t ("not enough memory").
 //
 // After a failure v holds NULL, or, when the failure came inside an array, the VALUE_ARRAY of
 // the elements read completely before it (flat, as ever).
@@ -76,8 +77,9 @@
 //
 // A file input delivers the character 0xFF at its end, and its empty() then answers true. A
 // quoted constant ends there as unterminated; a binary constant ends there and is accepted,
-// the 0xFF being left for the next read (EOI). A 0xFF inside the data of a file is an
-// ordinary character.
+// the 0xFF being left for the next read (EOI); a number ends there with "illegal input", since
+// 0xFF is no delimiter. A 0xFF byte inside the data of a file belongs to a quoted constant like
+// any other character; where a value starts, it reads as EOI, from any input.
 //
 // Thread safety: one input and one value are used by one thread at a time. The set of
 // delimiters is made on the first read in the process; first reads on several threads at once

@@ -28,6 +28,7 @@
 
 #include <array>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,10 @@
 namespace {
 
 constexpr char end_of_file = '\xff';
+
+[[noreturn]] void out_of_memory(int line) {
+  throw exc_not_enough_memory_t(qmgl_value_source_file, line, "not enough memory");
+}
 
 enum char_class : unsigned char {
   white_space = 1,
@@ -240,7 +245,7 @@ class value_reader {
       }
       _text += c;
     }
-    qmgl_ntarray_of<char, 0> const text(_text.data(), static_cast<unsigned>(_text.size()));
+    qmgl_ntarray_of<char, 0> const text(_text.data(), text_length());
     if (quote == '\'')
       v = text;
     else
@@ -268,7 +273,7 @@ class value_reader {
       }
     }
     v = qmgl_refcounted_vector_of<unsigned char>(
-        reinterpret_cast<unsigned char const*>(_text.data()), static_cast<unsigned>(_text.size()));
+        reinterpret_cast<unsigned char const*>(_text.data()), text_length());
   }
 
   // Decimal digits after an optional sign, taken modulo 2^32, ended by a delimiter.
@@ -306,6 +311,12 @@ class value_reader {
       }
     }
     fail("unrecognized keyword");
+  }
+
+  // The length of _text, which a string or byte vector can hold only up to 0xFFFFFFFE.
+  unsigned text_length() const {
+    if (_text.size() > 0xFFFFFFFEu) out_of_memory(__LINE__);
+    return static_cast<unsigned>(_text.size());
   }
 
   static char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
@@ -357,6 +368,12 @@ class value_reader {
 qmgl_input& operator>>(qmgl_input& in, qmgl_value& v) {
   in.throw_on_eoi(false);
   v = qmgl_value();
-  value_reader(in).read(v);
+  // The scratch text grows as a std::string, which reports a failed allocation as
+  // std::bad_alloc; the library reports it as exc_not_enough_memory_t.
+  try {
+    value_reader(in).read(v);
+  } catch (std::bad_alloc const&) {
+    out_of_memory(__LINE__);
+  }
   return in;
 }
