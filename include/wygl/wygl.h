@@ -20,6 +20,7 @@
 #include <wygl/qmgl_ban.h>
 #include <wygl/qmgl_bitstr.h>
 #include <wygl/qmgl_bool3.h>
+#include <wygl/qmgl_client_id.h>
 #include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_input.h>
