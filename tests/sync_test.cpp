@@ -18,6 +18,7 @@
 #include <wygl/qmgl_sync.h>
 
 #include "support/child_process.h"
+#include "support/lock_holder.h"
 #include "support/raised.h"
 
 namespace {
@@ -192,6 +193,61 @@ TEST(Lock, AThreadEndingWhileHoldingItAbandonsIt) {
   EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_no_error);
 }
 
+TEST(Lock, AThreadEndingAbandonsExactlyTheLocksItStillHolds) {
+  observed_lock first;
+  observed_lock second;
+  observed_lock third;
+  std::thread([&] {
+    first.request();
+    second.request();
+    third.request();
+    second.release();  // given back out of order: only first and third stay held
+  }).join();
+  EXPECT_EQ(second.request(0), qmgl_wait_no_error);
+  EXPECT_EQ(first.request(0), qmgl_wait_abandoned);
+  EXPECT_EQ(third.request(0), qmgl_wait_abandoned);
+  for (qmgl_sync_lock* lock : {&first, &second, &third}) {
+    lock->release();
+    EXPECT_EQ(request_elsewhere(*lock, 0), qmgl_wait_no_error);
+  }
+
+  // A thread that abandons a lock it obtained abandoned.
+  std::thread([&] {
+    first.request();
+    first.request();
+  }).join();
+  std::thread([&] { EXPECT_EQ(first.request(wait_limit_ms), qmgl_wait_abandoned); }).join();
+  EXPECT_EQ(first.request(wait_limit_ms), qmgl_wait_abandoned);
+  first.release();
+}
+
+TEST(Lock, ThreadsCountExactlyUnderOneLock) {
+  qmgl_sync_lock_private lock;
+  long long total = 0;  // guarded by nothing but the lock
+  std::atomic<int> failed_requests{0};
+  auto add = [&](bool limited) {
+    for (int i = 0; i < 20000; ++i) {
+      if (!limited) {
+        lock.request();
+      } else if (lock.request(wait_limit_ms) != qmgl_wait_no_error) {
+        ++failed_requests;
+        continue;
+      }
+      total = total + 1;
+      lock.release();
+    }
+  };
+  std::thread first(add, true);
+  std::thread second(add, false);
+  std::thread third(add, true);
+  add(false);
+  first.join();
+  second.join();
+  third.join();
+  EXPECT_EQ(failed_requests, 0);
+  EXPECT_EQ(total, 80000);
+}
+
 // Named locks.
 
 TEST(NamedLock, CreateOpenAndAlreadyExists) {
@@ -311,6 +367,43 @@ TEST(NamedLock, AProcessEndingWhileHoldingItAbandonsIt) {
   expect_library_error(raise_of([&] { qmgl_sync_monitor hold(lock, wait_limit_ms); }),
                        typeid(exc_owner_died_t), 0x20030020, "exc_owner_died");
   EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_no_error) << "the monitor left it free";
+}
+
+TEST(NamedLock, AProcessKilledWhileHoldingItAbandonsIt) {
+  std::string const name = unique_object_name("lock");
+  observed_shared_lock lock(name.c_str(), qmgl_action_create);
+  {
+    lock_holder_process holder(name, qmgl_action_open);
+    EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_timeout) << "held by the helper";
+    holder.kill();
+  }
+  EXPECT_EQ(lock.request(wait_limit_ms), qmgl_wait_abandoned);
+  EXPECT_EQ(lock.get_wait_error(), qmgl_wait_abandoned);
+  EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_timeout) << "held after the abandonment";
+  lock.release();
+  EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_no_error) << "abandoned once only";
+
+  lock_holder_process(name, qmgl_action_open).kill();
+  expect_library_error(raise_of([&] { qmgl_sync_monitor hold(lock, wait_limit_ms); }),
+                       typeid(exc_owner_died_t), 0x20030020, "exc_owner_died");
+  EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_no_error) << "the monitor left it free";
+}
+
+TEST(NamedLock, ANameWhoseHoldersWereAllKilledCanBeCreatedAgain) {
+  std::string const name = unique_object_name("lock");
+  lock_holder_process(name, qmgl_action_create).kill();
+  {
+    qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
+    EXPECT_EQ(request_elsewhere(created, 0), qmgl_wait_no_error)
+        << "new: neither held nor abandoned";
+  }
+
+  // This process held a handle too, and closed it before the helper was killed.
+  lock_holder_process holder(name, qmgl_action_create);
+  { qmgl_sync_lock_shared opened(name.c_str(), qmgl_action_open); }
+  holder.kill();
+  qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
+  EXPECT_EQ(request_elsewhere(created, 0), qmgl_wait_no_error);
 }
 
 TEST(NamedLock, AnObjectWhoseHoldersAllEndedIsAbsent) {
