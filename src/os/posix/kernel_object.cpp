@@ -11,13 +11,9 @@ std::uint32_t object_record::wait(std::uint32_t) noexcept {
   return wait_failed;
 }
 
-object_record* record_of(void* h, object_kind kind) noexcept {
-  auto* record = static_cast<object_record*>(h);
-  if (record == nullptr || record->kind() != kind) {
-    set_last_error(err::invalid_handle);
-    return nullptr;
-  }
-  return record;
+object_record* no_record() noexcept {
+  set_last_error(err::invalid_handle);
+  return nullptr;
 }
 
 void close_handle(handle h) noexcept {

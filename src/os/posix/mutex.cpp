@@ -8,34 +8,52 @@
 #include "os/posix/mutex_state.h"
 #include "os/posix/named_segment.h"
 #include "os/posix/object_record.h"
+#include "os/posix/private_mutex.h"
 
 namespace wygl::os {
 namespace {
 
-class mutex_object final : public object_record {
+class mutex_record : public object_record {
  public:
-  // state lives in segment, or, without a segment, is this object's own.
-  mutex_object(mutex_state* state, named_segment* segment) noexcept
-      : object_record(object_kind::mutex), _state(state), _segment(segment) {}
+  mutex_record() noexcept : object_record(object_kind::mutex) {}
+  virtual bool release() noexcept = 0;
+};
 
-  // A mutex that a thread of this process still holds stays in memory, mapped or allocated:
-  // the holding thread's list of robust mutexes runs through it, and when that thread ends
-  // the system marks it abandoned there. Only this small block is kept, until the process ends.
-  ~mutex_object() override {
-    bool const held = held_in_this_process(*_state);
-    if (_segment != nullptr) {
-      release_segment(_segment, held);
-    } else if (!held) {
-      destroy_mutex_state(*_state);
-      delete _state;
-    }
+// A mutex of this process alone.
+class private_mutex_object final : public mutex_record {
+ public:
+  explicit private_mutex_object(private_mutex* mutex) noexcept : _mutex(mutex) {}
+
+  // A mutex that a thread still holds stays in memory: the holder's list of held mutexes runs
+  // through it, and when that thread ends it is marked abandoned there. Only this small block
+  // is kept, until the process ends.
+  ~private_mutex_object() override {
+    if (!_mutex->held()) delete _mutex;
   }
+
+  std::uint32_t wait(std::uint32_t timeout_ms) noexcept override {
+    return _mutex->take(timeout_ms);
+  }
+  bool release() noexcept override { return _mutex->give(); }
+
+ private:
+  private_mutex* _mutex;
+};
+
+// A named mutex, whose state lives in a shared segment.
+class shared_mutex_object final : public mutex_record {
+ public:
+  shared_mutex_object(mutex_state* state, named_segment* segment) noexcept
+      : _state(state), _segment(segment) {}
+
+  // While a thread of this process holds the mutex, its segment stays mapped here, for the
+  // same reason as above: the thread's list of robust mutexes runs through it.
+  ~shared_mutex_object() override { release_segment(_segment, held_in_this_process(*_state)); }
 
   std::uint32_t wait(std::uint32_t timeout_ms) noexcept override {
     return take_mutex(*_state, timeout_ms);
   }
-
-  bool release() noexcept { return give_mutex(*_state); }
+  bool release() noexcept override { return give_mutex(*_state); }
 
  private:
   mutex_state* _state;
@@ -43,38 +61,13 @@ class mutex_object final : public object_record {
 };
 
 int prepare_shared_mutex(void* payload, void*) noexcept {
-  return initialize_mutex_state(*new (payload) mutex_state, true);
+  return initialize_mutex_state(*new (payload) mutex_state);
 }
-
-}  // namespace
-
-handle create_mutex() noexcept {
-  auto* state = new (std::nothrow) mutex_state;
-  if (state == nullptr) {
-    set_last_error(err::not_enough_memory);
-    return nullptr;
-  }
-  int const error = initialize_mutex_state(*state, false);
-  if (error != 0) {
-    delete state;
-    set_last_error(windows_error_from_errno(error));
-    return nullptr;
-  }
-  auto* object = new (std::nothrow) mutex_object(state, nullptr);
-  if (object == nullptr) {
-    destroy_mutex_state(*state);
-    delete state;
-    set_last_error(err::not_enough_memory);
-  }
-  return object;
-}
-
-namespace {
 
 handle wrap_segment(segment_claim const& claim) noexcept {
   if (claim.segment == nullptr) return nullptr;
-  auto* object =
-      new (std::nothrow) mutex_object(static_cast<mutex_state*>(claim.payload), claim.segment);
+  auto* object = new (std::nothrow)
+      shared_mutex_object(static_cast<mutex_state*>(claim.payload), claim.segment);
   if (object == nullptr) {
     release_segment(claim.segment, false);
     set_last_error(err::not_enough_memory);
@@ -83,6 +76,16 @@ handle wrap_segment(segment_claim const& claim) noexcept {
 }
 
 }  // namespace
+
+handle create_mutex() noexcept {
+  auto* mutex = new (std::nothrow) private_mutex;
+  auto* object = mutex == nullptr ? nullptr : new (std::nothrow) private_mutex_object(mutex);
+  if (object == nullptr) {
+    delete mutex;
+    set_last_error(err::not_enough_memory);
+  }
+  return object;
+}
 
 creation create_named_mutex(char const* name) noexcept {
   if (name == nullptr || *name == '\0') return {create_mutex(), false};
@@ -98,7 +101,7 @@ handle open_named_mutex(char const* name) noexcept {
 
 bool release_mutex(handle h) noexcept {
   object_record* const record = record_of(h, object_kind::mutex);
-  return record != nullptr && static_cast<mutex_object*>(record)->release();
+  return record != nullptr && static_cast<mutex_record*>(record)->release();
 }
 
 }  // namespace wygl::os

@@ -69,23 +69,18 @@ std::uint32_t fail_with_errno(int error) noexcept {
 
 }  // namespace
 
-int initialize_mutex_state(mutex_state& state, bool process_shared) noexcept {
+int initialize_mutex_state(mutex_state& state) noexcept {
   pthread_mutexattr_t attributes;
   int error = pthread_mutexattr_init(&attributes);
   if (error != 0) return error;
   error = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
   if (error == 0) error = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-  if (error == 0 && process_shared)
-    error = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  if (error == 0) error = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
   if (error == 0) error = pthread_mutex_init(&state.mutex, &attributes);
   pthread_mutexattr_destroy(&attributes);
   state.holder.store(0, std::memory_order_relaxed);
   state.depth = 0;
   return error;
-}
-
-void destroy_mutex_state(mutex_state& state) noexcept {
-  pthread_mutex_destroy(&state.mutex);
 }
 
 std::uint32_t take_mutex(mutex_state& state, std::uint32_t timeout_ms) noexcept {

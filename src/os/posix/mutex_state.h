@@ -1,4 +1,4 @@
-// The state of a mutex, in process memory or in a shared segment: a robust, recursive pthread
+// The state of a named mutex, in a shared segment: a robust, recursive, process-shared pthread
 // mutex and a record of its holder.
 //
 // Robust: when the holding thread or its process ends, the kernel marks the mutex, and the
@@ -25,9 +25,8 @@ struct mutex_state {
   std::int32_t depth;
 };
 
-// Prepares a free mutex; process_shared for one in a shared segment. Returns 0 or an errno.
-int initialize_mutex_state(mutex_state& state, bool process_shared) noexcept;
-void destroy_mutex_state(mutex_state& state) noexcept;
+// Prepares a free mutex. Returns 0 or an errno.
+int initialize_mutex_state(mutex_state& state) noexcept;
 
 // As wait_for (os/kernel_object.h) on a mutex.
 std::uint32_t take_mutex(mutex_state& state, std::uint32_t timeout_ms) noexcept;

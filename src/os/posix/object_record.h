@@ -28,9 +28,17 @@ class object_record {
   object_kind _kind;
 };
 
+// Sets ERROR_INVALID_HANDLE (6) as the last error and returns null.
+object_record* no_record() noexcept;
+
 // The record behind h when it is of the given kind; otherwise null, with
-// ERROR_INVALID_HANDLE (6) as the last error.
-object_record* record_of(void* h, object_kind kind) noexcept;
+// ERROR_INVALID_HANDLE (6) as the last error. Inline: every release and every signal stands on
+// it.
+inline object_record* record_of(void* h, object_kind kind) noexcept {
+  auto* const record = static_cast<object_record*>(h);
+  if (record != nullptr && record->kind() == kind) return record;
+  return no_record();
+}
 
 }  // namespace wygl::os
 
