@@ -11,7 +11,8 @@
 // Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), reference-counted
 // strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter
 // (qmgl_sync.h), the three-valued boolean (qmgl_bool3.h), small containers and helpers
-// (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
+// (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h), files
+// (qmgl_file.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
@@ -21,6 +22,7 @@
 #include <wygl/qmgl_bool3.h>
 #include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_file.h>
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_hex.h>
