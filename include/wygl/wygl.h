@@ -12,7 +12,7 @@
 // strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter
 // (qmgl_sync.h), the three-valued boolean (qmgl_bool3.h), small containers and helpers
 // (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h, qmgl_hex.h, qmgl_env.h, qmgl_sleep.h), files
-// (qmgl_file.h).
+// (qmgl_file.h) and the streams over them (qmgl_file_stream.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
@@ -23,6 +23,7 @@
 #include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_file.h>
+#include <wygl/qmgl_file_stream.h>
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_hex.h>
