@@ -95,12 +95,9 @@ bool lexical_full_path(char const* path, std::string& full) {
 
   full.clear();
   for (std::string_view component : components)
-    full.append("/").append(component);
-  if (full.empty()) {
-    full = "/";
-  } else if (joined.back() == '/') {
-    full += '/';
-  }
+    full.append(1, '/').append(component);
+  // The root alone, or a name that ended in a separator, ends in one.
+  if (full.empty() || joined.back() == '/') full.push_back('/');
   return true;
 }
 
