@@ -511,6 +511,13 @@ TEST(File, CanonizeGivesTheLowerCaseFullPath) {
   temp_dir dir;
   std::string const absolute(qmgl_file::canonize((dir.file("A") + "/./B/../C.Txt").c_str()));
   EXPECT_EQ(absolute, lower((dir.path() / "A" / "C.Txt").string()));
+
+  for (char const* nothing : {"", static_cast<char const*>(nullptr)}) {
+    raised const r = raise_of([&] { qmgl_file::canonize(nothing); });
+    EXPECT_EQ(r.type, typeid(exc_assertion_failed_t));
+    EXPECT_EQ(r.message, "assertion failed: length2 == length - 1");
+    EXPECT_STREQ(r.file, file_raiser);
+  }
 }
 
 TEST(File, StandardHandlesAreMadeOnce) {

@@ -161,10 +161,10 @@ struct WYGL_API qmgl_file : public wytr_class<102629376, 2048, 337248256, qmgl_f
   // The full path of name, in lower case: the current folder before a relative name, "." and
   // ".." resolved. Windows gives its own form (backslashes, drive letter); POSIX systems build
   // the path from the text alone, without following symbolic links. Raises exc_unmapped_t with
-  // the message "<system text> ( <name> ) " when the system cannot make the path, and
-  // exc_assertion_failed_t ("assertion failed: length2 == length - 1") when the path changed
-  // length between the two calls that make it (the current folder changed meanwhile) or the
-  // system gives no path without reporting an error (an empty name).
+  // the message "<system text> ( <name> ) " when the system reports why it cannot make the
+  // path, and exc_assertion_failed_t ("assertion failed: length2 == length - 1") when the path
+  // changed length between the two calls that make it (the current folder changed meanwhile)
+  // or the system gives no path without saying why (an empty or null name).
   static qmgl_ntarray_of<char, 0> canonize(char const* name);
 
   // The process's standard handles, each as one object made on the first call from a

@@ -70,6 +70,9 @@ qmgl_ntarray_of<char, 0> qmgl_file::canonize(char const* name) {
   char probe[1];
   std::uint32_t const length = wygl::os::full_path_name(name, sizeof probe, probe);
   qmgl_local_array_of<char> path(length);
+  // The system may give no path without an error of its own (for an empty name): then the
+  // check below reports it, not an error left over from an earlier call.
+  wygl::os::set_last_error(wygl::os::err::success);
   std::uint32_t const length2 = wygl::os::full_path_name(name, length, path);
   if (length2 == 0) exc_t::throw_last_w32_error(source_file, __LINE__, name);
   if (length2 != length - 1)
