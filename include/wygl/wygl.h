@@ -12,7 +12,8 @@
 // strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter,
 // locks and signals (qmgl_sync.h), shared memory (qmgl_mem.h), the three-valued boolean
 // (qmgl_bool3.h), small containers and helpers (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h,
-// qmgl_hex.h, qmgl_env.h, qmgl_sleep.h).
+// qmgl_hex.h, qmgl_env.h, qmgl_sleep.h), files (qmgl_file.h) and the streams over them
+// (qmgl_file_stream.h).
 
 #ifndef WYGL_WYGL_H
 #define WYGL_WYGL_H
@@ -22,6 +23,8 @@
 #include <wygl/qmgl_bool3.h>
 #include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_file.h>
+#include <wygl/qmgl_file_stream.h>
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_hex.h>
