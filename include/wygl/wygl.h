@@ -37,6 +37,7 @@
 #include <wygl/qmgl_sync.h>
 #include <wygl/qmgl_value.h>
 #include <wygl/qmgl_value_array.h>
+#include <wygl/qmgl_value_reader.h>
 #include <wygl/wytr.h>
 #include <wygl/wytr_ids.h>
 

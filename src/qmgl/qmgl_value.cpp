@@ -45,6 +45,13 @@ qmgl_bool3 checked_bool3(qmgl_bool3 b) {
   return b;
 }
 
+// A qmgl_bool3 as it travels through a variable argument list: the same layout, and trivial,
+// which va_arg requires of the type it reads (qmgl_bool3 has no default constructor).
+struct passed_bool3 {
+  qmgl_bool3_value value;
+};
+static_assert(sizeof(passed_bool3) == sizeof(qmgl_bool3));
+
 template <class T>
 qmgl_value& replace(qmgl_value& self, T const& content) {
   qmgl_value fresh(content);
@@ -166,7 +173,7 @@ qmgl_value& qmgl_value::assign(va_list& args) {
       return *this = value != 0;
     }
     case value_type_bool3: {
-      qmgl_bool3 const value = va_arg(args, qmgl_bool3);
+      qmgl_bool3 const value = va_arg(args, passed_bool3).value;
       if (!holds_a_state(value)) assertion_failed(assigned_bool3_check);
       return *this = value;
     }
