@@ -121,6 +121,7 @@ struct WYGL_API qmgl_task_doer {
  private:
   static std::uint32_t worker_procedure(void* task_doer) noexcept;
   void work();
+  void pass_gate();
   int set_gate(bool open, std::uint32_t tracepoint, char const* failure_format, STATE state);
 
   // Written by the controlling thread, read by the worker between batches.

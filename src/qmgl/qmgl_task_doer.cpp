@@ -83,12 +83,17 @@ void qmgl_task_doer::add_task(qmgl_task_message_base const& message) {
     // Copied before the queue is locked: the lock is held only while messages are moved.
     std::unique_ptr<qmgl_task_message_base> copy(
         qmgl_check_alloc(source_file, __LINE__, message.clone()));
+    bool was_empty = false;
     {
       qmgl_guard_hold const hold(_guard);
+      was_empty = _queue.empty();
       _queue.push_back(copy.get());
     }
     copy.release();
-    _wakeup.post();
+    // Messages already waiting will be taken together with this one, and the add that queued
+    // the first of them posts (or has posted) after it: one post per batch wakes the worker
+    // as surely as one per message, and spares the busy worker's producers the signal's lock.
+    if (was_empty) _wakeup.post();
   } catch (...) {
     wygl::worker::note_caught(wytr::tp::task_doer_add_task, this);
     wygl::worker::raise_caught(source_file, __LINE__);
@@ -123,7 +128,7 @@ int qmgl_task_doer::set_gate(bool open, std::uint32_t tracepoint, char const* fa
       wygl::note_system_error(scope, failure_format, error);
       return static_cast<int>(error);
     }
-    _state.store(state, std::memory_order_relaxed);
+    _state.store(state, std::memory_order_release);
     return 0;
   } catch (...) {
     wygl::worker::note_caught(scope);
@@ -135,7 +140,7 @@ int qmgl_task_doer::terminate() {
   wytr::operation_scope const scope(wytr::tp::task_doer_terminate, wytr::depth::public_operation,
                                     this);
   try {
-    _state.store(terminated, std::memory_order_relaxed);
+    _state.store(terminated, std::memory_order_release);
     _wakeup.post();
     _gate.post();
     if (_thread_handle != nullptr) {
@@ -163,6 +168,13 @@ std::uint32_t qmgl_task_doer::worker_procedure(void* task_doer) noexcept {
   }
 }
 
+// The gate is closed only while the state says suspended: run and suspend change the gate
+// first and the state after it, so a worker that reads another state may pass without the
+// signal's lock, and one that reads suspended finds the gate already closed (or open again).
+void qmgl_task_doer::pass_gate() {
+  if (_state.load(std::memory_order_acquire) == suspended) _gate.wait();
+}
+
 // The messages of a batch that a raising message cuts short are deleted unrun.
 void qmgl_task_doer::work() {
   // Kept across batches: swapping it with the shared queue hands over a batch without
@@ -171,13 +183,13 @@ void qmgl_task_doer::work() {
   while (_state.load(std::memory_order_relaxed) != terminated) {
     _wakeup.wait();
     _wakeup.reset();
-    _gate.wait();
+    pass_gate();
     {
       qmgl_guard_hold const hold(_guard);
       batch.messages.swap(_queue);
     }
     while (!batch.messages.empty()) {
-      _gate.wait();
+      pass_gate();
       take_oldest(batch.messages)->execute();
     }
   }
