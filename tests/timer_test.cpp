@@ -353,6 +353,30 @@ TEST_F(Timer, CallbackRegistersAndRemovesOtherEntries) {
   EXPECT_EQ(deleted, (std::vector<std::string>{"mutator", "newcomer", "starter", "victim"}));
 }
 
+TEST_F(Timer, CallbackMayRemoveItsOwnEntry) {
+  auto log = std::make_shared<book>();
+  log->deletes_wanted = 2;
+  auto own = std::make_shared<std::atomic<long>>(0);
+  auto removed = std::make_shared<std::atomic<int>>(0);
+  qmgl_timer::create();
+  // Registered from a callback, so that its identifier is known before it can fire.
+  timer().add_alarm(new probe(log, "starter",
+                              [log, own, removed] {
+                                *own = timer().add_periodic(new probe(log, "self-remover",
+                                                                      [own, removed] {
+                                                                        if (timer().remove(*own))
+                                                                          ++*removed;
+                                                                      }),
+                                                            0);
+                              }),
+                    0);
+  ASSERT_EQ(log->deletes_reached.wait(limit_ms), qmgl_wait_no_error);
+  EXPECT_EQ(*removed, 1);
+  EXPECT_EQ(log->call_names(), (std::vector<std::string>{"starter", "self-remover"}));
+  EXPECT_EQ(log->deleted_seen(), (std::vector<std::string>{"starter", "self-remover"}));
+  EXPECT_FALSE(timer().remove(*own));
+}
+
 TEST_F(Timer, DestroyDeletesEveryCallbackOnce) {
   auto log = std::make_shared<book>();
   qmgl_timer::create();

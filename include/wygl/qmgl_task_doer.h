@@ -70,9 +70,9 @@ struct WYGL_API qmgl_task_doer {
     terminated = 2,  // told to stop by terminate (or the destructor)
   };
 
-  // Starts the worker thread. stack_size is not used: the worker's stack is always 65536 bytes
-  // (the minimum the platform gives a thread where stacks cannot grow). start non-zero lets
-  // the worker run at once; 0 starts it suspended, so that it runs nothing until run.
+  // Starts the worker thread. stack_size is not used: the worker's stack is 65536 bytes (more
+  // where a thread's stack cannot grow, see qmgl_thread.h). start non-zero lets the worker run
+  // at once; 0 starts it suspended, so that it runs nothing until run.
   // Raises exc_unmapped_t with code 0x20000004 after the error text
   // "ERROR CreateThread rc=%d\n%S" when no thread can be started, and what a signal or the
   // queue raise when they cannot be made.
@@ -98,13 +98,15 @@ struct WYGL_API qmgl_task_doer {
   void add_task(qmgl_task_message_base const& message);
 
   // Lets a suspended worker go on; returns 0 and records running. A worker that runs stays
-  // running (0). Should the worker's gate fail, returns the system's error after the error
-  // text "ERROR ResumeThread rc=%d\n%S", the state unchanged; 0x20000004 after
-  // "In catch ERROR\n" for any other exception.
+  // running (0). After terminate there is no worker left: returns ERROR_INVALID_HANDLE (6)
+  // after the error text "ERROR ResumeThread rc=%d\n%S" with the code and its system text,
+  // the state unchanged; so too, with the system's error, should the worker's gate fail.
+  // Returns 0x20000004 after "In catch ERROR\n" for any other exception.
   int run();
 
-  // Holds the worker back before its next message (the message that runs finishes first);
-  // returns 0 and records suspended. Failures as for run, with the error text
+  // Holds the worker back before its next message and returns 0, recording suspended: a
+  // message that the worker has started, or is starting at that moment, still runs; the
+  // next does not start until run. Failures as for run, with the error text
   // "ERROR SuspendThread rc=%d\n%S".
   int suspend();
 

@@ -25,9 +25,10 @@
 //
 // Callbacks run on the timer thread, one at a time, with the timer's lock held: a slow
 // callback delays every other callback and every registration and removal. A callback may
-// register new entries (those already due fire later in the same pass) and remove other
-// entries; it must not remove its own entry, call terminate or destroy, or wait for a thread
-// that is registering or removing an entry.
+// register new entries (those already due fire later in the same pass) and remove entries,
+// its own among them (it is then deleted once its call has returned). It must not call
+// destroy, nor wait for a thread that is registering or removing an entry; terminate from a
+// callback waits its 2000 ms for the timer thread in vain, and the thread ends after the pass.
 //
 // Trace records (tracepoints 0x1423xx00, level 0x1000): entry and exit of the constructor
 // (01), the destructor (02), terminate (03, the entry with the text "Handle=%p"),
@@ -100,8 +101,9 @@ class WYGL_API qmgl_timer {
   long add_periodic(qmgl_callback<int>* callback, int seconds);
 
   // When a registration with this identifier is present, deletes its callback object and the
-  // entry and returns true; otherwise returns false and changes nothing. A callback must not
-  // remove its own entry. Raises as add_alarm should an exception be caught.
+  // entry and returns true; otherwise returns false and changes nothing. An entry whose
+  // callback is running (a callback removing its own entry) is deleted when the call returns.
+  // Raises as add_alarm should an exception be caught.
   bool remove(long id);
 
   // Stops the timer thread: it finishes the pass it is in or is woken for (so due entries may

@@ -45,7 +45,26 @@ struct qmgl_timer::alarm_entry {
   std::int32_t due;
   bool periodic;
   long id;
+  bool firing = false;   // its callback runs
+  bool removed = false;  // removed while it fired: deleted when the call returns
 };
+
+namespace {
+
+// Marks an entry as firing while its callback runs, whichever way the call ends.
+template <class Entry>
+class firing_mark {
+ public:
+  explicit firing_mark(Entry& entry) noexcept : _entry(entry) { _entry.firing = true; }
+  ~firing_mark() { _entry.firing = false; }
+  firing_mark(firing_mark const&) = delete;
+  firing_mark& operator=(firing_mark const&) = delete;
+
+ private:
+  Entry& _entry;
+};
+
+}  // namespace
 
 qmgl_timer* qmgl_timer::selfPtr = nullptr;
 
@@ -154,9 +173,13 @@ bool qmgl_timer::remove(long id) {
     qmgl_guard_hold const hold(_guard);
     auto const found = std::find_if(_entries.begin(), _entries.end(),
                                     [id](alarm_entry const* entry) { return entry->id == id; });
-    if (found == _entries.end()) return false;
-    delete *found;
-    _entries.erase(found);
+    if (found == _entries.end() || (*found)->removed) return false;
+    if ((*found)->firing) {
+      (*found)->removed = true;
+    } else {
+      delete *found;
+      _entries.erase(found);
+    }
     return true;
   } catch (...) {
     wygl::worker::note_caught(scope);
@@ -202,7 +225,7 @@ std::uint32_t qmgl_timer::thread_procedure(void* timer) noexcept {
 void qmgl_timer::fire_due_entries(std::int32_t now) {
   qmgl_guard_hold const hold(_guard);
   // A callback may append entries (the walk reaches them) and remove others (the walk holds
-  // no position but that of the entry whose callback runs), never its own.
+  // no position but that of the entry whose callback runs); its own entry is only marked.
   for (auto position = _entries.begin(); position != _entries.end();) {
     alarm_entry* const entry = *position;
     if (!is_due(now, entry->due)) {
@@ -210,9 +233,12 @@ void qmgl_timer::fire_due_entries(std::int32_t now) {
       continue;
     }
     entry->due = later_by(now, entry->interval);
-    int argument = 0;
-    entry->callback->call(argument);
-    if (entry->periodic) {
+    {
+      firing_mark const mark(*entry);
+      int argument = 0;
+      entry->callback->call(argument);
+    }
+    if (entry->periodic && !entry->removed) {
       ++position;
       continue;
     }
