@@ -10,7 +10,8 @@
 //
 // Families: exceptions (qmgl_exc.h), trace hooks (wytr.h, wytr_ids.h), reference-counted
 // strings (qmgl_ntarray.h), narrow/wide conversion (qmgl_iconv.h), the interlocked counter,
-// locks and signals (qmgl_sync.h), shared memory (qmgl_mem.h), the three-valued boolean
+// locks and signals (qmgl_sync.h), shared memory (qmgl_mem.h), threads (qmgl_thread.h), the
+// task doer (qmgl_task_doer.h), the timer (qmgl_timer.h), the three-valued boolean
 // (qmgl_bool3.h), small containers and helpers (qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h,
 // qmgl_hex.h, qmgl_env.h, qmgl_sleep.h), files (qmgl_file.h) and the streams over them
 // (qmgl_file_stream.h).
@@ -35,6 +36,9 @@
 #include <wygl/qmgl_refcounted_vector.h>
 #include <wygl/qmgl_sleep.h>
 #include <wygl/qmgl_sync.h>
+#include <wygl/qmgl_task_doer.h>
+#include <wygl/qmgl_thread.h>
+#include <wygl/qmgl_timer.h>
 #include <wygl/qmgl_value.h>
 #include <wygl/qmgl_value_array.h>
 #include <wygl/qmgl_value_reader.h>
