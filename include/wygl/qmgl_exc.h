@@ -29,6 +29,12 @@
 //   exc_t::throw_qmgl_error("src/app/poll", __LINE__, 0x20030022, "no such job");
 //       // raises exc_does_not_exist_t, code 0x20030022, message "no such job"
 //
+// While quiet mode is off (exc_t::be_quiet(false); it is on when the library is loaded),
+// constructing an exception also prints its message on the standard error stream. A caught
+// exception can be written, with all four fields, on any output stream:
+//
+//   qmgl_output_file::std_error() << e;   // exc 'src/app/poll'  12   537067554  'no such job'
+//
 // Constructing an exception writes trace records (level 0x800: kind 0x061E0000 at tracepoint
 // 0x14010000 naming the object; level 0x40: kind 0x06070000 at 0x14010100), each with the
 // text "<msg>\nfile: <file>; line: <line>; error: <code in hex> = <code as signed decimal>".
@@ -44,6 +50,8 @@
 
 #include <wygl/wygl_export.h>
 #include <wygl/wytr.h>
+
+struct qmgl_output;
 
 struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
   // The error code: a library code (0x2000xxxx, 0x2003xxxx), a system or socket error
@@ -65,8 +73,9 @@ struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
   static exc_t* get_current() noexcept;
 
   // Sets quiet mode and returns the setting it had before. Quiet mode is on when the library
-  // is loaded. Not synchronised: a change made while another thread constructs an exception
-  // may or may not apply to that construction.
+  // is loaded; while it is off, every exception constructed (not copied) prints its message on
+  // the standard error stream (see the protected constructor). Not synchronised: a change made
+  // while another thread constructs an exception may or may not apply to that construction.
   static bool be_quiet(bool quiet) noexcept;
 
   // Raising from error codes. Each function below takes the raiser's source file and line
@@ -113,7 +122,12 @@ struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
   // Writes the construction records (see the overview) and stores the fields. A null msg is
   // taken as an empty message and a null file is shown as an empty name in the trace text
   // (the stored file pointer stays null). A code wider than 32 bits keeps its low 32 bits.
-  // Raises nothing of its own.
+  //
+  // Then, unless quiet mode is on, prints msg whole (not cut to 159 characters), followed by
+  // "\r\n" twice, on qmgl_output_file::std_error(), and flushes that stream; a null msg
+  // prints the two line ends alone. Raises nothing of its own, but a failure of the standard
+  // error stream passes out of the constructor. An exception that the stream raises while
+  // this thread prints is not printed in turn. Prints from several threads may interleave.
   exc_t(char const* source_file, int source_line, char const* msg, unsigned long error_code);
 
  private:
@@ -144,6 +158,14 @@ struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
     ~name() override;                                                                         \
   };
 #include <wygl/qmgl_exc_tree.def>
+
+// Writes e on out: "exc ", the file name quoted with apostrophes (qmgl_str_quoted: every
+// apostrophe doubled, one space after), " ", the line (int form: digits, two spaces), " ", the
+// code in decimal (unsigned long form: digits, one space), " ", the stored message quoted as
+// the file name. An exception of file src/x, line 12, code 7 and message m is written as
+// "exc 'src/x'  12   7  'm' ". A null file name is written as ''. Returns out; failures of
+// out pass through, leaving a partly written text.
+WYGL_API qmgl_output& operator<<(qmgl_output& out, exc_t const& e);
 
 // The system's text for an error code (a system or socket error number), as 16-bit units:
 // the text converted from the current multibyte code page, line end included, cut to at most

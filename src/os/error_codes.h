@@ -34,6 +34,7 @@ inline constexpr std::uint32_t broken_pipe = 109;
 inline constexpr std::uint32_t disk_full = 112;
 inline constexpr std::uint32_t insufficient_buffer = 122;
 inline constexpr std::uint32_t invalid_name = 123;
+inline constexpr std::uint32_t negative_seek = 131;
 inline constexpr std::uint32_t seek_on_device = 132;
 inline constexpr std::uint32_t dir_not_empty = 145;
 inline constexpr std::uint32_t bad_pathname = 161;

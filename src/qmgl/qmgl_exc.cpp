@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include <wygl/qmgl_file_stream.h>
+#include <wygl/qmgl_ntarray.h>
+#include <wygl/qmgl_output.h>
+
 #include "wytr/wytr_record.h"
 
 namespace {
@@ -24,6 +28,22 @@ void write_construction_records(exc_t const* e, char const* msg, char const* fil
                      construction_format, msg, file, line, hex, decimal);
 }
 
+// Set while this thread prints an exception, so that an exception raised by the standard
+// error stream itself is not printed in turn, which would fail again, and again.
+thread_local bool printing = false;
+
+void print_on_standard_error(char const* msg) {
+  if (printing) return;
+  printing = true;
+  struct end_of_print {
+    ~end_of_print() { printing = false; }
+  } const reset;
+  qmgl_output& out = qmgl_output_file::std_error();
+  out << msg << "\r\n"
+      << "\r\n";
+  out.flush();
+}
+
 }  // namespace
 
 bool exc_t::_quiet = true;
@@ -40,6 +60,7 @@ exc_t::exc_t(char const* file_name, int source_line, char const* msg, unsigned l
   std::size_t const n = end != nullptr ? static_cast<std::size_t>(end - msg) : sizeof message - 1;
   std::memcpy(message, msg, n);
   message[n] = '\0';
+  if (!_quiet) print_on_standard_error(msg);
 }
 
 exc_t::exc_t(exc_t const& other) noexcept
@@ -65,6 +86,14 @@ bool exc_t::be_quiet(bool quiet) noexcept {
   bool const before = _quiet;
   _quiet = quiet;
   return before;
+}
+
+qmgl_output& operator<<(qmgl_output& out, exc_t const& e) {
+  qmgl_ntarray_of<char, 0> const message(e.message);
+  qmgl_ntarray_of<char, 0> const file(e.file);
+  out << "exc " << qmgl_str_quoted(file, '\'') << " " << e.line << " " << e.code << " "
+      << qmgl_str_quoted(message, '\'');
+  return out;
 }
 
 // The derived classes' destructors live here, so that each class's type information and

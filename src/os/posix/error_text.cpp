@@ -42,6 +42,7 @@ constexpr std::array error_sentences{
     error_sentence{err::disk_full, "The disk has no space left."},
     error_sentence{err::insufficient_buffer, "The buffer is too small for the data."},
     error_sentence{err::invalid_name, "The name is not well formed."},
+    error_sentence{err::negative_seek, "The position would lie before the start of the file."},
     error_sentence{err::seek_on_device, "The position cannot be set on this kind of file."},
     error_sentence{err::dir_not_empty, "The folder still has entries."},
     error_sentence{err::bad_pathname, "The path is not well formed."},

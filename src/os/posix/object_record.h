@@ -7,9 +7,9 @@
 
 namespace wygl::os {
 
-// The kinds of named object. The numbers are stored in shared memory, where other processes
-// of other builds read them: they never change.
-enum class object_kind : std::uint32_t { mutex = 1, event = 2, mapping = 3 };
+// The kinds of object. The numbers of the named kinds are stored in shared memory, where other
+// processes of other builds read them: they never change. Threads are never named.
+enum class object_kind : std::uint32_t { mutex = 1, event = 2, mapping = 3, thread = 4 };
 
 class object_record {
  public:

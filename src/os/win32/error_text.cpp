@@ -34,6 +34,7 @@ static_assert(err::broken_pipe == ERROR_BROKEN_PIPE);
 static_assert(err::disk_full == ERROR_DISK_FULL);
 static_assert(err::insufficient_buffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(err::invalid_name == ERROR_INVALID_NAME);
+static_assert(err::negative_seek == ERROR_NEGATIVE_SEEK);
 static_assert(err::seek_on_device == ERROR_SEEK_ON_DEVICE);
 static_assert(err::dir_not_empty == ERROR_DIR_NOT_EMPTY);
 static_assert(err::bad_pathname == ERROR_BAD_PATHNAME);
