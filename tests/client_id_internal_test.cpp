@@ -16,7 +16,6 @@
 #include "support/raised.h"
 #include "support/trace_capture.h"
 #include "support/uuid_form.h"
-#include "wytr/wytr_narrow.h"
 
 namespace {
 
@@ -37,8 +36,7 @@ std::uint32_t failing_uuid(wygl::os::uuid_text& out) noexcept {
 
 std::vector<captured_record> expected_failure_records(std::uint32_t status) {
   std::string const text = "Got illegal rc=" + std::to_string(status) +
-                           " creating UUID for client ID\n" +
-                           wytr::narrow_text(error_string(status)).c_str();
+                           " creating UUID for client ID\n" + narrow_ascii(error_string(status));
   return {plain_record(0x062A0000, make_new_tp, std::uint64_t{0}),
           text_record(0x06040000, make_new_tp, std::uint64_t{0}, text),
           text_record(0x06040000, make_new_tp, std::uint64_t{0}, "In catch ERROR\n"),

@@ -1,6 +1,5 @@
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -10,7 +9,6 @@
 #include <wygl/wytr.h>
 
 #include "support/trace_capture.h"
-#include "wytr/wytr_narrow.h"
 #include "wytr/wytr_record.h"
 #include "wytr/wytr_scope.h"
 
@@ -218,23 +216,4 @@ TEST(Trace, RecordsOfManyThreadsArriveWholeAndInOrder) {
     ++total;
   }
   EXPECT_EQ(total, threads * per_thread);
-}
-
-TEST(Trace, WideTextsGoIntoRecordsInTheirUtf8Form) {
-  using wide = std::basic_string<unsigned short>;
-  EXPECT_STREQ(wytr::narrow_text(wide{'O', 'K', '\r', '\n'}).c_str(), "OK\r\n");
-  EXPECT_STREQ(wytr::narrow_text(wide{0x00E9, 0x20AC, 0xD83D, 0xDE00}).c_str(),
-               "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-  EXPECT_STREQ(wytr::narrow_text(wide{'a', 0, 'b'}).c_str(), "a") << "ends at the first 0";
-  EXPECT_STREQ(wytr::narrow_text(wide()).c_str(), "");
-  EXPECT_STREQ(wytr::narrow_text(static_cast<unsigned short const*>(nullptr)).c_str(), "");
-
-  // A text too long is cut after the last whole code point that fits.
-  wide long_text(wytr::narrow_text::capacity - 1, 'x');
-  long_text += 0x00E9;
-  EXPECT_EQ(std::strlen(wytr::narrow_text(long_text).c_str()), wytr::narrow_text::capacity - 1);
-  long_text.back() = 'y';
-  long_text += 'z';
-  EXPECT_EQ(std::string(wytr::narrow_text(long_text).c_str()),
-            std::string(wytr::narrow_text::capacity - 1, 'x') + "y");
 }

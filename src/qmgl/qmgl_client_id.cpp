@@ -12,7 +12,7 @@
 
 #include "os/uuid.h"
 #include "qmgl/qmgl_client_id_internal.h"
-#include "wytr/wytr_narrow.h"
+#include "qmgl/qmgl_error_note.h"
 #include "wytr/wytr_record.h"
 #include "wytr/wytr_scope.h"
 
@@ -55,11 +55,7 @@ std::basic_string<unsigned short> make_uuid(uuid_source source) {
     os::uuid_text made;
     std::uint32_t const status = source(made);
     if (status != 0) {
-      // The system text is fetched only for a record that is written.
-      if (wytr_enabled(wytr::level::error_text))
-        scope.note(wytr::level::error_text, wytr::kind::error_text,
-                   "Got illegal rc=%d creating UUID for client ID\n%s", static_cast<int>(status),
-                   wytr::narrow_text(error_string(status)).c_str());
+      note_system_error(scope, "Got illegal rc=%d creating UUID for client ID\n%S", status);
       exc_t::throw_w32_error(source_file, __LINE__, status);
     }
     qmgl_ntarray_of<unsigned short, 0> const wide =

@@ -19,11 +19,34 @@
 #include <wygl/qmgl_exc.h>
 
 #include "qmgl/qmgl_ntarray_build.h"
-#include "qmgl/qmgl_utf8_encoding.h"
 
 namespace {
 
 constexpr char source_file[] = "src/qmgl/qmgl_iconv";
+
+// ---- UTF-16 to UTF-8 ----
+
+// The code point at p (a surrogate pair or a single unit) and the units it takes.
+struct utf16_code_point {
+  std::uint32_t value;
+  std::size_t units;
+};
+
+utf16_code_point read_utf16(unsigned short const* p) noexcept {
+  std::uint32_t const c = p[0];
+  if (c >= 0xD800 && c <= 0xDBFF) {
+    std::uint32_t const n = p[1];
+    if (n != 0 && n >= 0xDC00 && n <= 0xDFFF)
+      return {((c - 0xD800) << 10) + (n - 0xDC00) + 0x10000, 2};
+  }
+  return {c, 1};
+}
+
+std::size_t utf8_byte_count(std::uint32_t cp) noexcept {
+  return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+constexpr unsigned char first_byte_mark[5] = {0x00, 0x00, 0xC0, 0xE0, 0xF0};
 
 // ---- UTF-8 to UTF-16 ----
 
@@ -61,8 +84,8 @@ qmgl_ntarray_of<char, 0> const qmgl_uni_to_qmgl_str(unsigned short const* text) 
   std::uint64_t size = 0;
   if (text != nullptr) {
     for (unsigned short const* p = text; *p != 0;) {
-      auto const cp = wygl::utf8::read_utf16(p);
-      size += wygl::utf8::byte_count(cp.value);
+      auto const cp = read_utf16(p);
+      size += utf8_byte_count(cp.value);
       p += cp.units;
     }
   }
@@ -71,10 +94,15 @@ qmgl_ntarray_of<char, 0> const qmgl_uni_to_qmgl_str(unsigned short const* text) 
   auto* out = reinterpret_cast<unsigned char*>(body->data);
   if (text != nullptr) {
     for (unsigned short const* p = text; *p != 0;) {
-      auto const cp = wygl::utf8::read_utf16(p);
+      auto cp = read_utf16(p);
       p += cp.units;
-      wygl::utf8::write(cp.value, out);
-      out += wygl::utf8::byte_count(cp.value);
+      std::size_t const count = utf8_byte_count(cp.value);
+      for (std::size_t i = count - 1; i > 0; --i) {
+        out[i] = static_cast<unsigned char>((cp.value & 0x3F) | 0x80);
+        cp.value >>= 6;
+      }
+      out[0] = static_cast<unsigned char>(cp.value | first_byte_mark[count]);
+      out += count;
     }
   }
   *out = 0;
