@@ -1,7 +1,9 @@
 #include "support/lock_holder.h"
 
 #include <chrono>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
