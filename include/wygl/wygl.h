@@ -35,7 +35,9 @@
 #include <wygl/qmgl_mem.h>
 #include <wygl/qmgl_ntarray.h>
 #include <wygl/qmgl_refcounted_vector.h>
+#include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_sleep.h>
+#include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_sync.h>
 #include <wygl/qmgl_task_doer.h>
 #include <wygl/qmgl_thread.h>

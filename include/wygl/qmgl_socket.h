@@ -1,0 +1,113 @@
+// qmgl_socket.h - TCP stream sockets over IPv4.
+//
+// A qmgl_socket_factory listens on a named service; each qmgl_socket made from it is the next
+// accepted connection. A qmgl_socket made from a service and a host connects to them. A
+// connected socket reads (optionally after waiting in select for a bounded time) and writes
+// raw bytes, and can be closed and connected again to the same service and host.
+//
+//   qmgl_socket_factory listener("echo", qmgl_socket_factory::tcp);   // server side
+//   qmgl_socket peer(listener);                                       // next connection
+//
+//   qmgl_socket client("echo", "127.0.0.1");                          // client side
+//   client.doSelectWait(5);
+//   char reply[64];
+//   unsigned int n = client.read(reply, sizeof reply);                // 0: peer closed
+//
+// Services are names, looked up first in the file named by the environment variable
+// WYGL_SERVICES (services(5) format: "name port/tcp"), then in the system's services database.
+// A decimal number given as a service is looked up as a name too. Hosts are dotted IPv4
+// addresses or host names; the first address of a name is used.
+//
+// Errors are in Windows Sockets numbering on every platform (10061 connection refused, 10060
+// timed out, 10048 address in use, ...). Failures of construction, lookup and write raise
+// through exc_t::throw_tcpip_error (qmgl_exc.h), with the file src/qmgl/qmgl_socket. A failed
+// or timed-out read throws the plain error code as an unsigned long, not an exc_t.
+//
+// Tracing: trace class 0x140D0000 (socket) and 0x140E0000 (factory). Constructors,
+// destructors, close_socket, reconnect and the lookups are operation scopes at level 0x1000;
+// failures write error texts (level 0x8), handles appear in state notes (level 0x40000) and
+// every close in a resource event (level 0x4000) with its result.
+//
+// Thread safety: a socket or factory is used by one thread at a time.
+
+#ifndef WYGL_QMGL_SOCKET_H
+#define WYGL_QMGL_SOCKET_H
+
+#include <cstdint>
+
+#include <wygl/qmgl_ban.h>
+#include <wygl/qmgl_ntarray.h>
+#include <wygl/wygl_export.h>
+#include <wygl/wytr.h>
+
+// A listening TCP socket bound to a service.
+struct WYGL_API qmgl_socket_factory
+    : qmgl_ban_copy,
+      public wytr_class<102629376, 2048, 336461824, qmgl_socket_factory> {
+  // Every factory makes a TCP stream socket; the type only appears in the trace.
+  enum type { tcp = 1 };
+
+  // Listens on all local addresses of the service's port, with SO_REUSEADDR. Raises the
+  // socket error of the lookup, socket, setsockopt, bind (10048 when the port is taken) or
+  // listen; a failed bind or listen closes the new handle first.
+  qmgl_socket_factory(char const* service, type socket_type);
+  // Listens on the first address of host, or on all local addresses when host is null.
+  qmgl_socket_factory(char const* service, char const* host);
+  // Shuts down and closes the listening socket. Raises nothing.
+  ~qmgl_socket_factory();
+
+ private:
+  friend struct qmgl_socket;
+  void listen_on(char const* service, char const* host);
+
+  std::uint32_t _handle;
+};
+
+// One connected TCP stream socket.
+struct WYGL_API qmgl_socket : qmgl_ban_copy,
+                              public wytr_class<102629376, 2048, 336396288, qmgl_socket> {
+  // Blocks until the next connection on factory arrives, then takes it (with SO_KEEPALIVE).
+  // Raises the socket error of accept or setsockopt.
+  explicit qmgl_socket(qmgl_socket_factory& factory);
+  // Connects to service on host (with SO_KEEPALIVE); a null or empty host means this
+  // machine's host name, which is then kept for reconnect. Raises the socket error of the
+  // lookups, socket, setsockopt or connect (10061 when nothing listens); a failed connect
+  // closes the new handle first.
+  qmgl_socket(char const* service, char const* host);
+  // Closes the socket unless close_socket did. Raises nothing.
+  ~qmgl_socket();
+
+  // Shuts down and closes the socket; afterwards only reconnect and destruction are useful.
+  // A second call without a reconnect in between does nothing. Raises nothing.
+  void close_socket();
+  // Closes the socket, counts the attempt, then connects again to the same service and host,
+  // looking both up again. Raises as the connecting constructor; after a failure the socket
+  // is closed (as after close_socket) and the attempt stays counted. A socket that was
+  // accepted has no service, so its reconnect fails in the service lookup.
+  void reconnect();
+  int get_retry_count() const { return _retry_count; }
+  void reset_retry_counter() { _retry_count = 0; }
+  // Makes every later read wait first in select for at most seconds, and fail with the
+  // socket error code (an unsigned long) when nothing arrives in that time.
+  void doSelectWait(int seconds);
+
+  // Receives at most length bytes into buffer; 0 once the peer has closed its side. Throws
+  // the socket error code as an unsigned long when the wait times out or the receive fails.
+  unsigned int read(void* buffer, unsigned int length);
+  // Sends up to length bytes from buffer and returns how many went; callers loop. Raises
+  // the socket error through exc_t::throw_last_tcpip_error.
+  unsigned int write(void* buffer, unsigned int length);
+
+ private:
+  void connect_to_service();
+
+  std::uint32_t _handle;
+  bool _is_closed;
+  qmgl_ntarray_of<char, 0> _host;
+  qmgl_ntarray_of<char, 0> _service;
+  int _retry_count;
+  bool _select_wait;
+  int _select_seconds;
+};
+
+#endif  // WYGL_QMGL_SOCKET_H
