@@ -1,0 +1,181 @@
+// The key-value service's log records: their text, reading them back from a file, and a log
+// cut short anywhere, which must never read as a record it is not.
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <wygl/qmgl_file_stream.h>
+
+#include "kv_checksum.h"
+#include "kv_record.h"
+#include "support/temp_dir.h"
+#include "support/value_helpers.h"
+
+namespace {
+
+kv_change put_of(std::uint32_t seq, std::string key, qmgl_value value) {
+  kv_change change;
+  change.seq = seq;
+  change.key = std::move(key);
+  change.value = std::move(value);
+  return change;
+}
+
+kv_change change_of(kv_change::kind_t kind, std::uint32_t seq, std::string key,
+                    std::uint32_t deadline = 0) {
+  kv_change change;
+  change.kind = kind;
+  change.seq = seq;
+  change.key = std::move(key);
+  change.deadline = deadline;
+  return change;
+}
+
+std::string record_text(kv_change const& change) {
+  text_sink out;
+  kv_write_record(out, change);
+  return out.text;
+}
+
+void write_file(std::string const& path, std::string const& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every record of the file, and how the file ended.
+struct read_back {
+  std::vector<kv_change> records;
+  kv_read_result::status_t ending = kv_read_result::end;
+  std::string problem;
+};
+
+read_back read_file(std::string const& path) {
+  qmgl_input_file in(path.c_str(), qmgl_file::deny_none);
+  read_back back;
+  for (;;) {
+    kv_read_result next = kv_read_record(in);
+    if (next.status != kv_read_result::record) {
+      back.ending = next.status;
+      back.problem = next.problem;
+      return back;
+    }
+    back.records.push_back(std::move(next.change));
+  }
+}
+
+void expect_same(kv_change const& a, kv_change const& b) {
+  EXPECT_EQ(a.kind, b.kind);
+  EXPECT_EQ(a.seq, b.seq);
+  EXPECT_EQ(a.key, b.key);
+  EXPECT_EQ(text_of(a.value), text_of(b.value));
+  EXPECT_EQ(a.deadline, b.deadline);
+}
+
+std::vector<kv_change> every_kind() {
+  return {put_of(1, "null", qmgl_value()),
+          put_of(2, "bool", qmgl_value(true)),
+          put_of(3, "bool3", qmgl_value(qmgl_bool3_unknown)),
+          put_of(4, "int", qmgl_value(-2147483647 - 1)),
+          put_of(5, "it's", qmgl_value("line one\nit's 'quoted'")),
+          put_of(6, "uni", qmgl_value(wide(u"caf\u00e9 \"x\""))),
+          put_of(7, "bin", bin({0x00, 0xff, 0x0a, 0x20})),
+          put_of(8, "array", qmgl_value(array_list({1, "a", qmgl_value()}))),
+          change_of(kv_change::expire, 9, "int", 4000000000u),
+          change_of(kv_change::del, 10, "bool"),
+          change_of(kv_change::base, 0xFFFFFFFFu, "")};
+}
+
+}  // namespace
+
+TEST(KvRecord, ChecksumIsTheZipCrc32) {
+  EXPECT_EQ(kv_crc32("123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(kv_crc32("", 0), 0u);
+}
+
+TEST(KvRecord, TextIsLengthChecksumBodyAndLineFeed) {
+  std::string const body = "7  'put' 'greeting' 'hello' ";
+  std::string const expected = std::to_string(body.size()) + "  " +
+                               std::to_string(kv_crc32(body.data(), body.size())) + "  " + body +
+                               "\n";
+  EXPECT_EQ(record_text(put_of(7, "greeting", "hello")), expected);
+  EXPECT_EQ(record_text(change_of(kv_change::expire, 8, "k", 1700000000)).substr(0, 4), "28  ");
+  std::string const del = record_text(change_of(kv_change::del, 9, "k"));
+  EXPECT_NE(del.find("  9  'del' 'k' \n"), std::string::npos) << del;
+}
+
+TEST(KvRecord, EveryKindAndValueTypeReadsBackFromAFile) {
+  temp_dir dir;
+  std::string text;
+  for (kv_change const& change : every_kind())
+    text += record_text(change);
+  write_file(dir.file("log"), text);
+  read_back const back = read_file(dir.file("log"));
+  EXPECT_EQ(back.ending, kv_read_result::end) << back.problem;
+  ASSERT_EQ(back.records.size(), every_kind().size());
+  for (std::size_t i = 0; i < back.records.size(); ++i)
+    expect_same(back.records[i], every_kind()[i]);
+}
+
+TEST(KvRecord, AnEmptyFileOrTrailingWhiteSpaceEndsCleanly) {
+  temp_dir dir;
+  write_file(dir.file("empty"), "");
+  EXPECT_EQ(read_file(dir.file("empty")).ending, kv_read_result::end);
+  write_file(dir.file("spaces"), record_text(put_of(1, "k", 1)) + " \n\r\n");
+  read_back const back = read_file(dir.file("spaces"));
+  EXPECT_EQ(back.ending, kv_read_result::end);
+  EXPECT_EQ(back.records.size(), 1u);
+}
+
+// A crash may cut the log after any byte. Whatever is left reads as the whole records before
+// the cut and then either a clean end (a cut between records) or a damaged end, never as a
+// record that was not written.
+TEST(KvRecord, ALogCutAfterAnyByteReadsAsTheRecordsBeforeTheCut) {
+  temp_dir dir;
+  std::vector<kv_change> const written = every_kind();
+  std::string text;
+  std::vector<std::size_t> boundaries{0};
+  for (kv_change const& change : written) {
+    text += record_text(change);
+    boundaries.push_back(text.size());
+  }
+  for (std::size_t cut = 0; cut < text.size(); ++cut) {
+    write_file(dir.file("log"), text.substr(0, cut));
+    read_back const back = read_file(dir.file("log"));
+    std::size_t whole = 0;
+    while (boundaries[whole + 1] <= cut)
+      ++whole;
+    ASSERT_EQ(back.records.size(), whole) << "cut at " << cut;
+    for (std::size_t i = 0; i < whole; ++i)
+      expect_same(back.records[i], written[i]);
+    bool const at_boundary = boundaries[whole] == cut;
+    EXPECT_EQ(back.ending, at_boundary ? kv_read_result::end : kv_read_result::damaged)
+        << "cut at " << cut << ": " << back.problem;
+  }
+}
+
+TEST(KvRecord, ChangedBytesAreReportedNotRead) {
+  temp_dir dir;
+  std::string const first = record_text(put_of(1, "a", "alpha"));
+  std::string second = record_text(put_of(2, "b", "beta"));
+  second[second.find("beta")] = 'B';
+  write_file(dir.file("flipped"), first + second);
+  read_back back = read_file(dir.file("flipped"));
+  EXPECT_EQ(back.records.size(), 1u);
+  EXPECT_EQ(back.ending, kv_read_result::damaged);
+  EXPECT_EQ(back.problem, "record whose checksum does not match");
+
+  std::string longer = second;
+  longer.insert(longer.size() - 1, "x");
+  write_file(dir.file("longer"), first + longer);
+  back = read_file(dir.file("longer"));
+  EXPECT_EQ(back.records.size(), 1u);
+  EXPECT_EQ(back.problem, "record without its line feed");
+
+  write_file(dir.file("garbage"), first + "hello world\n");
+  back = read_file(dir.file("garbage"));
+  EXPECT_EQ(back.records.size(), 1u);
+  EXPECT_EQ(back.problem.rfind("record header unreadable", 0), 0u) << back.problem;
+}
