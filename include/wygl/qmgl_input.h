@@ -46,7 +46,9 @@ struct WYGL_API qmgl_input {
   virtual void echo_to(qmgl_output& out) = 0;
   // Stops echoing.
   virtual void halt_echo() = 0;
-  virtual ~qmgl_input();
+  // May let a failure out, so that a stream over a connection (qmgl_rpc.h) can report a
+  // reply it could not finish reading.
+  virtual ~qmgl_input() noexcept(false);
 };
 
 // The common base of concrete sources.

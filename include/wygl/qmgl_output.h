@@ -40,7 +40,9 @@ struct WYGL_API qmgl_output {
   // From now on, copies every character written here to other as well. other is not owned
   // and must outlive this stream's use of it.
   virtual void echo_to(qmgl_output& other) = 0;
-  virtual ~qmgl_output();
+  // May let a failure out, so that a stream over a connection (qmgl_rpc.h) can report a
+  // message it could not send.
+  virtual ~qmgl_output() noexcept(false);
 };
 
 // The common base of concrete sinks: echoing, and the one hook a sink supplies.
@@ -108,7 +110,7 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
   qmgl_output_buffer_mixin();
   // Frees both buffers without flushing: a derived sink that must not lose data flushes in
   // its own destructor.
-  virtual ~qmgl_output_buffer_mixin();
+  virtual ~qmgl_output_buffer_mixin() noexcept(false);
 
   // Appends c to the pending characters, growing the buffer when it is full. Never
   // delivers anything by itself. Raises exc_not_enough_memory_t, leaving the buffer as it

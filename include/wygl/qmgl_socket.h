@@ -49,9 +49,10 @@ struct WYGL_API qmgl_socket_factory
 
   // Listens on all local addresses of the service's port, with SO_REUSEADDR. Raises the
   // socket error of the lookup, socket, setsockopt, bind (10048 when the port is taken) or
-  // listen; a failed bind or listen closes the new handle first.
+  // listen; whatever fails after the socket is made, the new handle is closed first.
   qmgl_socket_factory(char const* service, type socket_type);
-  // Listens on the first address of host, or on all local addresses when host is null.
+  // Listens on the first address of host, or on all local addresses when host is null. The
+  // lookups run first, so an unknown service or host leaves no socket behind.
   qmgl_socket_factory(char const* service, char const* host);
   // Shuts down and closes the listening socket. Raises nothing.
   ~qmgl_socket_factory();
@@ -71,19 +72,23 @@ struct WYGL_API qmgl_socket : qmgl_ban_copy,
   explicit qmgl_socket(qmgl_socket_factory& factory);
   // Connects to service on host (with SO_KEEPALIVE); a null or empty host means this
   // machine's host name, which is then kept for reconnect. Raises the socket error of the
-  // lookups, socket, setsockopt or connect (10061 when nothing listens); a failed connect
-  // closes the new handle first.
+  // lookups (11004 for a service that neither the WYGL_SERVICES file nor the system knows),
+  // socket, setsockopt or connect (10061 when nothing listens); whatever fails, the new handle
+  // is closed first.
   qmgl_socket(char const* service, char const* host);
   // Closes the socket unless close_socket did. Raises nothing.
   ~qmgl_socket();
 
   // Shuts down and closes the socket; afterwards only reconnect and destruction are useful.
-  // A second call without a reconnect in between does nothing. Raises nothing.
+  // A second call without a reconnect in between closes nothing (it only writes its entry
+  // and exit records): the old handle's number may already belong to another socket. Raises
+  // nothing.
   void close_socket();
   // Closes the socket, counts the attempt, then connects again to the same service and host,
   // looking both up again. Raises as the connecting constructor; after a failure the socket
-  // is closed (as after close_socket) and the attempt stays counted. A socket that was
-  // accepted has no service, so its reconnect fails in the service lookup.
+  // is closed (as after close_socket, with no handle left: the handle made for the attempt
+  // has been closed too), the attempt stays counted and a later reconnect tries again. A
+  // socket that was accepted has no service, so its reconnect fails in the service lookup.
   void reconnect();
   int get_retry_count() const { return _retry_count; }
   void reset_retry_counter() { _retry_count = 0; }
@@ -91,15 +96,20 @@ struct WYGL_API qmgl_socket : qmgl_ban_copy,
   // socket error code (an unsigned long) when nothing arrives in that time.
   void doSelectWait(int seconds);
 
-  // Receives at most length bytes into buffer; 0 once the peer has closed its side. Throws
-  // the socket error code as an unsigned long when the wait times out or the receive fails.
+  // Receives at most length bytes into buffer; 0 once the peer has closed its side. A length
+  // above INT_MAX receives at most INT_MAX bytes. Throws the socket error code as an unsigned
+  // long when the wait times out or the receive fails; after a time-out that code is the
+  // thread's last socket error as it stood, since a time-out sets none.
   unsigned int read(void* buffer, unsigned int length);
-  // Sends up to length bytes from buffer and returns how many went; callers loop. Raises
-  // the socket error through exc_t::throw_last_tcpip_error.
+  // Sends up to length bytes from buffer (at most INT_MAX) and returns how many went; callers
+  // loop. Sending to a peer that has gone raises an error, never a signal. Raises the socket
+  // error through exc_t::throw_last_tcpip_error.
   unsigned int write(void* buffer, unsigned int length);
 
  private:
-  void connect_to_service();
+  // A new connected handle to _service on _host; tracepoint names the calling operation in
+  // the records.
+  std::uint32_t connect_to_service(std::uint32_t tracepoint);
 
   std::uint32_t _handle;
   bool _is_closed;

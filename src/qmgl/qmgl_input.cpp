@@ -8,7 +8,7 @@ constexpr char source_file[] = "src/qmgl/qmgl_input";
 
 }  // namespace
 
-qmgl_input::~qmgl_input() = default;
+qmgl_input::~qmgl_input() noexcept(false) = default;
 
 char qmgl_input_imp::get_char() {
   if (_have_returned_char) {

@@ -51,7 +51,7 @@ void write_signed(qmgl_output& out, long value) {
 
 }  // namespace
 
-qmgl_output::~qmgl_output() = default;
+qmgl_output::~qmgl_output() noexcept(false) = default;
 
 void qmgl_output_imp::put_char(char c) {
   really_put_char(c);
@@ -89,7 +89,7 @@ qmgl_output_buffer_mixin::qmgl_output_buffer_mixin()
       _buffer(allocate_chars(first_capacity, __LINE__)),
       _allocated(first_capacity) {}
 
-qmgl_output_buffer_mixin::~qmgl_output_buffer_mixin() {
+qmgl_output_buffer_mixin::~qmgl_output_buffer_mixin() noexcept(false) {
   delete[] _buffer;
   delete[] _last_buffer;
 }

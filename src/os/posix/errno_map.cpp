@@ -59,7 +59,8 @@ constexpr errno_pair file_errors[] = {
 
 constexpr errno_pair socket_errors[] = {
     {EINTR, err::wsaeintr},
-    {EBADF, err::wsaebadf},
+    // A closed or never-opened descriptor is not a socket, as Winsock reports a stale handle.
+    {EBADF, err::wsaenotsock},
     {EPERM, err::wsaeacces},
     {EACCES, err::wsaeacces},
     {EFAULT, err::wsaefault},
