@@ -89,17 +89,39 @@ void kv_write_values(qmgl_output& out, std::vector<qmgl_value> const& values) {
     v.stream_out(out);
 }
 
-void kv_service::serve(kv_session& session, qmgl_input& in, qmgl_output& out) {
-  reply_t reply;
+kv_incoming kv_read_request(qmgl_input& in) {
+  kv_incoming request;
   try {
-    reply_t const request = kv_read_values(in);
-    reply = answer(session, request);
+    request.values = kv_read_values(in);
   } catch (exc_t const& e) {
+    request.unreadable = one_line(e.message);
+  }
+  return request;
+}
+
+std::vector<qmgl_value> kv_stopping_reply() {
+  return error("the service is stopping");
+}
+
+void kv_service::serve(kv_session& session, qmgl_input& in, qmgl_output& out) {
+  reply(session, kv_read_request(in), out);
+}
+
+void kv_service::reply(kv_session& session, kv_incoming const& request, qmgl_output& out) {
+  if (request.unreadable) {
     count_request(session);
     _errors.fetch_add(1);
-    reply = error(one_line(e.message));
+    kv_write_values(out, error(*request.unreadable));
+    return;
   }
-  kv_write_values(out, reply);
+  reply_t answered;
+  try {
+    answered = answer(session, request.values);
+  } catch (exc_t const& e) {
+    _errors.fetch_add(1);
+    answered = error(one_line(e.message));
+  }
+  kv_write_values(out, answered);
 }
 
 std::vector<qmgl_value> kv_service::answer(kv_session& session, reply_t const& request) {

@@ -46,6 +46,19 @@ struct kv_session {
   std::optional<qmgl_client_id> client;
 };
 
+// One request as it came: its values, or why they could not be read.
+struct kv_incoming {
+  std::vector<qmgl_value> values;
+  std::optional<std::string> unreadable;  // the reader's message, on one line
+};
+
+// Reads one request up to the end of its message. A text the value reader refuses is
+// reported in the result; in is then left after the point of the error (the caller drops the
+// rest of the message). Failures of in itself (a closed connection) pass out unchanged.
+kv_incoming kv_read_request(qmgl_input& in);
+// The reply to every request that comes after the service has begun to stop.
+std::vector<qmgl_value> kv_stopping_reply();
+
 // What replaying the log at open found.
 struct kv_open_report {
   std::size_t records = 0;    // records applied
@@ -83,9 +96,11 @@ class kv_service {
 
   // The reply to request.
   std::vector<qmgl_value> answer(kv_session& session, std::vector<qmgl_value> const& request);
-  // Reads one request from in up to the end of its message, answers it, and writes the reply
-  // to out. A request that cannot be read gets an 'error' reply with the reader's message; in
-  // is then left after the point of the error (the caller drops the rest of the message).
+  // Writes the reply to a request read by kv_read_request to out: the answer, or for a
+  // request that could not be read an 'error' reply with the reader's message. Failures of
+  // out pass out unchanged.
+  void reply(kv_session& session, kv_incoming const& request, qmgl_output& out);
+  // Reads one request from in (kv_read_request), and replies to it.
   void serve(kv_session& session, qmgl_input& in, qmgl_output& out);
 
   // Connection counts, for 'stats'.
