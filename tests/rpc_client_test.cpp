@@ -91,8 +91,7 @@ TEST_F(RpcClient, TracesItsLifeAndTheEndOfTheRequest) {
                 text_record(state_note, tp_life, o, "Destroying Client Request")}));
 }
 
-TEST(RpcClientConnection, ConstructorsWithAHostWriteTheirEntryRecord) {
-  rpc_endpoint endpoint;
+TEST_F(RpcClient, ConstructorsWithAHostWriteTheirEntryRecord) {
   trace_capture capture(wytr::level::public_entry);
   std::uint32_t const tp = wytr::tp::rpc_client_constructor;
   std::vector<captured_record> expected;
@@ -275,11 +274,9 @@ struct retrying_request : bounded_client_request {
   }
 };
 
-TEST(RpcClientRetry, ReconnectResendAndRegetCompleteACallAfterTheServerRestarted) {
-  rpc_endpoint endpoint;
-  qmgl_rpc_client client(endpoint.service(), "127.0.0.1");
+TEST_F(RpcClient, ReconnectResendAndRegetCompleteACallAfterTheServerRestarted) {
+  raw_peer& first = server;
   {
-    raw_peer first(endpoint.factory());
     retrying_request call(client);
     call << "'question' ";
     call.end_of_request();
@@ -309,9 +306,9 @@ TEST(RpcClientRetry, ReconnectResendAndRegetCompleteACallAfterTheServerRestarted
 }
 
 // Values of every type, through an RPC echo server, come back as they went.
-TEST(RpcClientValues, EveryValueTypeTravelsBothWays) {
-  rpc_endpoint endpoint;
-  auto client = std::make_unique<qmgl_rpc_client>(endpoint.service(), "127.0.0.1");
+TEST_F(RpcClient, EveryValueTypeTravelsBothWays) {
+  // A second client, served by an RPC server that echoes what it gets.
+  auto echoed = std::make_unique<qmgl_rpc_client>(endpoint.service(), "127.0.0.1");
   auto served = serve_in_thread(endpoint.factory(), [](qmgl_rpc_server& s) { echo_values(s); });
   qmgl_value_array nested = array_list({1, "two", qmgl_value(), qmgl_value(false)});
   nested[2] = array_of({3, bin({0x04})});
@@ -329,7 +326,7 @@ TEST(RpcClientValues, EveryValueTypeTravelsBothWays) {
   std::vector<qmgl_value> expected_back(sent.begin(), sent.end() - 1);
   expected_back.push_back(array_of({1, "two", 3, bin({0x04}), qmgl_value(false)}));
   {
-    bounded_client_request call(*client);
+    bounded_client_request call(*echoed);
     for (qmgl_value const& v : sent)
       v.stream_out(call);
     call.end_of_request();
@@ -343,19 +340,16 @@ TEST(RpcClientValues, EveryValueTypeTravelsBothWays) {
     call >> end;
     EXPECT_TRUE(end._body->is_eol());
   }
-  client.reset();
+  echoed.reset();
   EXPECT_TRUE(finished(served));
 }
 
-TEST(RpcClientThreads, ThreadsSharingAClientGetWholeExchanges) {
-  rpc_endpoint endpoint;
-  qmgl_rpc_client client(endpoint.service(), "127.0.0.1");
-  raw_peer server(endpoint.factory());
+TEST_F(RpcClient, ThreadsSharingAClientGetWholeExchanges) {
   constexpr int threads = 4;
   constexpr int calls = 50;
   // The raw server answers each request with its own text reversed, one message at a time:
   // an interleaved request would show as a message that is no thread's.
-  auto answering = std::async(std::launch::async, [&server] {
+  auto answering = std::async(std::launch::async, [this] {
     std::vector<std::string> seen;
     for (int i = 0; i < threads * calls; ++i) {
       std::string m = server.receive_message();
@@ -368,7 +362,7 @@ TEST(RpcClientThreads, ThreadsSharingAClientGetWholeExchanges) {
   std::atomic<int> mismatches{0};
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t)
-    workers.emplace_back([&client, &mismatches, t] {
+    workers.emplace_back([this, &mismatches, t] {
       try {
         for (int i = 0; i < calls; ++i) {
           std::string const body = "thread " + std::to_string(t) + " call " + std::to_string(i) +

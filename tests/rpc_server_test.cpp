@@ -180,11 +180,10 @@ TEST_F(RpcServer, GarbageReachesTheHandlerAndTheConnectionStaysInStep) {
   EXPECT_TRUE(records_of_class(capture.take(), wytr::class_id::rpc_server_request).empty());
 }
 
-TEST(RpcServerEndpoint, ServesTheNextConnectionAfterOneFailed) {
-  rpc_endpoint endpoint;
-  raw_peer bad(endpoint.service());
+TEST_F(RpcServer, ServesTheNextConnectionAfterOneFailed) {
+  raw_peer& bad = client;
   raw_peer good(endpoint.service());
-  auto served = std::async(std::launch::async, [&endpoint] {
+  auto served = std::async(std::launch::async, [this] {
     int failed = 0;
     for (int i = 0; i < 2; ++i) {
       qmgl_rpc_server connection(endpoint.factory());
@@ -236,11 +235,10 @@ TEST_F(RpcServer, FailedReplyLeavesTheDestructorAndMarksTheClientDead) {
                                  mine[0].object, "set _server->_is_client_dead"));
 }
 
-TEST(RpcServerFactory, TypeReachesTheSocketFactoryAsZeroOrOne) {
+TEST_F(RpcServer, FactoryTypeReachesTheSocketFactoryAsZeroOrOne) {
   std::vector<std::string> texts;
   for (int type : {0, 1, 7}) {
-    loopback_services services;
-    std::string const service = services.add("rpc");
+    std::string const service = endpoint.another_service();
     trace_capture capture(wytr::level::public_entry);
     qmgl_rpc_server_factory factory(service.c_str(),
                                     static_cast<qmgl_rpc_server_factory::type>(type));
@@ -252,21 +250,20 @@ TEST(RpcServerFactory, TypeReachesTheSocketFactoryAsZeroOrOne) {
   EXPECT_EQ(texts, (std::vector<std::string>{", 0", ", 1", ", 1"}));
 }
 
-TEST(RpcServerFactory, WideHostListensOnThatAddress) {
-  loopback_services services;
-  std::string const service = services.add("rpc");
+TEST_F(RpcServer, FactoryWithAWideHostListensOnThatAddress) {
+  std::string const service = endpoint.another_service();
   qmgl_rpc_server_factory factory(service.c_str(), wide(u"127.0.0.1"));
-  auto client = std::make_unique<qmgl_rpc_client>(service.c_str(), wide(u"127.0.0.1"));
+  auto caller = std::make_unique<qmgl_rpc_client>(service.c_str(), wide(u"127.0.0.1"));
   auto served = serve_in_thread(factory, [](qmgl_rpc_server& s) { echo_values(s); });
   {
-    bounded_client_request call(*client);
+    bounded_client_request call(*caller);
     qmgl_value(11).stream_out(call);
     call.end_of_request();
     qmgl_value v;
     call >> v;
     EXPECT_EQ(v.as_int(), 11);
   }
-  client.reset();
+  caller.reset();
   EXPECT_TRUE(finished(served));
 }
 

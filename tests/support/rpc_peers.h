@@ -42,6 +42,8 @@ class rpc_endpoint {
             std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp)) {}
 
   char const* service() const { return _service.c_str(); }
+  // Names one more free loopback port.
+  std::string another_service() { return _services.add("rpc"); }
   qmgl_rpc_server_factory& factory() { return *_factory; }
   // Closes the listening socket and listens again on the same port (a restarted server).
   void restart() {
