@@ -14,7 +14,7 @@
 //     qmgl_value v;
 //     request >> v;                                   // read the request (values, text)
 //     request.consume_request();                      // drop what was not read
-//     request << v;                                   // the reply, sent by the destructor
+//     v.stream_out(request);                          // the reply, sent by the destructor
 //   }
 //
 // Client side:
@@ -22,7 +22,8 @@
 //   qmgl_rpc_client client("kv", "127.0.0.1");
 //   {
 //     qmgl_rpc_client_request call(client);           // takes the client's lock
-//     call << qmgl_value("get") << qmgl_value("greeting");
+//     qmgl_value("get").stream_out(call);
+//     qmgl_value("greeting").stream_out(call);
 //     call.end_of_request();                          // sends the request
 //     qmgl_value reply;
 //     call >> reply;
@@ -50,59 +51,81 @@
 // A stream over one connected socket that is both an input and an output: what is written
 // collects in memory and leaves as one message on flush; what arrives is read in chunks of
 // at most 16384 bytes. The socket is not owned and must outlive the stream.
+//
+// Reading: get_char returns the next byte of the message; the 0x00 that ends it reads as 0
+// and sets empty(). A reader tests empty() before each get_char: a get_char after the end
+// waits for the next message. Each chunk is received into a buffer on the reading thread's
+// stack (no heap memory per chunk) and appended to the input buffer.
+//
+// Tracing: fill_buffer writes the wait notes "Waiting for Socket Read" and "After Socket
+// Read:%d" (level 0x4000000) and its error texts (level 0x8) at 0x140C0300; reget is an
+// operation scope at 0x140C0700 (level 0x1000).
 struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
                                         public qmgl_input_buffer_mixin,
                                         public qmgl_output_imp,
                                         public qmgl_output_buffer_mixin {
   explicit qmgl_rpc_input_output(qmgl_socket& socket);
-  // Sends nothing and closes nothing.
-  ~qmgl_rpc_input_output() override;
+  // Sends nothing and closes nothing; raises nothing itself (the derived requests may).
+  ~qmgl_rpc_input_output() noexcept(false) override;
 
   // Drops every buffered input byte and reads a fresh chunk from the socket, with this
-  // class's own reading (a derived class's fill_buffer does not run).
+  // class's own reading (a derived class's fill_buffer does not run, so no peer is marked
+  // dead). Raises as fill_buffer.
   void reget();
   // Sends the last flushed message again, through the (derived) really_flush_buffer; before
-  // the first flush with data it sends nothing.
+  // the first flush with data it sends nothing. The pending output is not touched. Raises as
+  // really_flush_buffer.
   void resend();
 
  protected:
   // Reads one chunk from the socket and appends it to the input buffer. Throws the int 0
-  // when the peer has closed the connection, and passes on the unsigned long of a failed
-  // read.
+  // when the peer has closed the connection, and passes on the unsigned long of a failed or
+  // timed-out read; the input buffer keeps what it had.
   void fill_buffer() override;
-  // Sends the buffered output as one message; nothing when the buffer is empty.
+  // Sends the buffered output as one message; nothing when the buffer is empty. On failure
+  // the message stays pending.
   void flush() override;
-  // Writes exactly length bytes to the socket, looping over partial sends.
+  // Writes exactly length bytes to the socket, looping over partial sends. Raises what
+  // qmgl_socket::write raises; bytes already sent stay sent.
   void really_flush_buffer(char const* data, int length) override;
+
+  // True while the object is being destroyed because another exception unwinds the stack
+  // (more exceptions are in flight than when it was made).
+  bool unwinding() const;
 
   qmgl_socket& _socket;
 
  private:
   char really_get_char() override;
   void really_put_char(char c) override;
+
+  int _exceptions_at_construction;
 };
 
 // A listening endpoint for RPC connections.
 struct WYGL_API qmgl_rpc_server_factory : public qmgl_socket_factory {
-  enum type { tcp = 1 };
+  // Passed on to the socket factory as 0 when it is 0 and as tcp for any other value; it
+  // only shows in the factory's trace.
+  enum type : int { unspecified = 0, tcp = 1 };
 
   // As qmgl_socket_factory's constructors (qmgl_socket.h), and raising as they do.
   qmgl_rpc_server_factory(char const* service, type socket_type);
   qmgl_rpc_server_factory(char const* service, char const* host);
-  // A null wide host is the empty name, which is looked up (it does not mean all
-  // addresses).
+  // The host converted from UTF-16. A null wide host is the empty name, which is looked up
+  // (it does not mean all addresses).
   qmgl_rpc_server_factory(char const* service, unsigned short const* host);
   ~qmgl_rpc_server_factory();
 };
 
 // One accepted RPC connection.
 struct WYGL_API qmgl_rpc_server {
-  // Blocks until a client connects to factory.
+  // Blocks until a client connects to factory. Raises as qmgl_socket's accepting
+  // constructor.
   explicit qmgl_rpc_server(qmgl_rpc_server_factory& factory);
   // Closes the connection.
   virtual ~qmgl_rpc_server();
 
-  // True after any failed read or send of one of its requests.
+  // True after any failed read or send of one of its requests; never false again.
   bool is_client_dead() { return _is_client_dead; }
 
  private:
@@ -113,15 +136,19 @@ struct WYGL_API qmgl_rpc_server {
 
 // One RPC client connection, shareable between threads.
 struct WYGL_API qmgl_rpc_client : qmgl_ban_copy_and_assignment {
-  // Connects to service on this machine.
+  // Connects to service on this machine. Raises as qmgl_socket's connecting constructor.
   explicit qmgl_rpc_client(char const* service);
-  // Connects to service on host (this machine when null or empty).
+  // Connects to service on host (this machine when null or empty), then writes the entry
+  // record "Service:%s Host:%s" at 0x14180100 (an empty text for a null argument).
   qmgl_rpc_client(char const* service, char const* host);
+  // The same with a host in UTF-16 (a null host is this machine); the record is
+  // "Service:%s Host:%S".
   qmgl_rpc_client(char const* service, unsigned short const* host);
-  // Closes the connection.
+  // Closes the connection. No request may be alive on the client.
   virtual ~qmgl_rpc_client();
 
-  // True after any failed send or read of one of its requests, or after quit_without_wait.
+  // True after any failed send or read of one of its requests, or after quit_without_wait;
+  // never false again.
   bool is_server_dead() { return _is_server_dead; }
 
  private:
@@ -132,43 +159,80 @@ struct WYGL_API qmgl_rpc_client : qmgl_ban_copy_and_assignment {
 };
 
 // One call on a client: write the request, end_of_request, read the reply. Holds the
-// client's lock from construction to destruction.
+// client's lock from construction to destruction, so the calls of several threads on one
+// client take turns, one whole exchange at a time.
+//
+// Failures of a transfer mark the server dead (is_server_dead) and then reach the caller
+// unchanged: the int 0 when the server closed the connection, the unsigned long socket code
+// of a failed or timed-out read, the exceptions of a failed send.
 struct WYGL_API qmgl_rpc_client_request : public qmgl_rpc_input_output {
-  // Waits without limit for the client's lock.
+  // Writes the state note "Creating Client Request" (level 0x40000), then waits without
+  // limit for the client's lock. Raises what the lock's request raises (the lock is then
+  // not held).
   explicit qmgl_rpc_client_request(qmgl_rpc_client& client);
-  // Reads and drops the rest of the reply (unless the server is dead), then releases the
-  // lock.
-  ~qmgl_rpc_client_request() override;
+  // Unless the server is dead, reads and drops the rest of the reply up to its 0x00, so
+  // that the next request starts on a clean connection; then releases the lock and writes
+  // the state note "Destroying Client Request". The lock is released on every way out.
+  //
+  // A failure while reading the rest leaves the destructor (after the lock is released),
+  // except while another exception unwinds the stack: then nothing leaves it, the server is
+  // marked dead and the error text "ERROR: Failure dropped during unwinding: SERVER DIED"
+  // (level 0x8) is written instead. While unwinding, a request that was never sent reads
+  // nothing (no reply will come); outside unwinding a request must have been ended with
+  // end_of_request before it is destroyed, or the destructor waits for a reply.
+  ~qmgl_rpc_client_request() noexcept(false) override;
 
-  // Ends the request with its 0x00 and sends it. On failure marks the server dead and
-  // passes the failure on.
+  // Ends the request with its 0x00 and sends it. On failure writes "ERROR: Exception
+  // throw: SERVER DIED" (level 0x8), marks the server dead and passes the failure on.
   void end_of_request();
-  // Marks the server dead, so that the destructor reads nothing.
+  // Marks the server dead, so that the destructor reads nothing. The client stays marked.
   void quit_without_wait();
 
  protected:
+  // The stream's own steps; on failure "ERROR: Catch in Catch Exception: SERVER DIED"
+  // (level 0x8), the server is marked dead and the failure passes on.
   void fill_buffer() override;
+  // The stream's own steps; on failure the state note "set _client->_is_server_dead", the
+  // server is marked dead and the failure passes on.
   void really_flush_buffer(char const* data, int length) override;
 
  private:
+  void drop_rest_of_reply();
+
   qmgl_rpc_client& _client;
+  bool _sent = false;
 };
 
 // One request on a server connection: read it, consume_request, write the reply; the
-// destructor sends the reply.
+// destructor sends the reply. Failures of a transfer mark the client dead (is_client_dead)
+// and then reach the caller unchanged.
 struct WYGL_API qmgl_rpc_server_request : public qmgl_rpc_input_output {
+  // Writes nothing, takes no lock.
   explicit qmgl_rpc_server_request(qmgl_rpc_server& server);
-  // Ends the reply with its 0x00 and sends it, unless the client is dead.
-  ~qmgl_rpc_server_request() override;
+  // Unless the client is dead: the state note "!_server->_is_client_dead", then the reply
+  // ended with its 0x00 is sent. When that fails: the state note "set
+  // _server->_is_client_dead", the client is marked dead and the failure leaves the
+  // destructor.
+  //
+  // While another exception unwinds the stack (the handler failed, for instance on a
+  // request it could not parse), the destructor first drops what is left of the request,
+  // so that the connection stays in step, then sends the reply written so far; nothing
+  // leaves it then: a failure marks the client dead and writes the error text "ERROR:
+  // Failure dropped during unwinding: CLIENT DIED" (level 0x8).
+  ~qmgl_rpc_server_request() noexcept(false) override;
 
-  // Reads and drops the rest of the request, up to and including its 0x00.
+  // Reads and drops the rest of the request, up to and including its 0x00 (nothing when
+  // the client is dead or the request has been read to its end).
   void consume_request();
 
  protected:
+  // As the client request's, with the state note "set _server->_is_client_dead" on failure.
   void fill_buffer() override;
   void really_flush_buffer(char const* data, int length) override;
 
  private:
+  void send_reply();
+
   qmgl_rpc_server& _server;
 };
 

@@ -1,0 +1,297 @@
+#include <exception>
+#include <string>
+
+#include <wygl/qmgl_iconv.h>
+#include <wygl/qmgl_rpc.h>
+
+#include "wytr/wytr_scope.h"
+
+namespace {
+
+using wytr::depth;
+using wytr::operation_scope;
+
+// The largest number of bytes one fill_buffer asks the socket for.
+constexpr unsigned int chunk_size = 16384;
+
+char const* or_empty(char const* text) {
+  return text != nullptr ? text : "";
+}
+
+// Writes a text record without an operation scope around it.
+template <class... Args>
+void note(std::uint32_t level, std::uint8_t kind, std::uint32_t tracepoint, void const* object,
+          char const* format, Args... args) noexcept {
+  if (wytr_enabled(level))
+    wytr::write_text(wytr::kind_word(kind), tracepoint, object, format, args...);
+}
+
+// The one shape of every transfer step of a request: an operation scope around the
+// stream's own step; a failure writes its record, marks the peer dead and passes on
+// unchanged.
+template <class Step>
+void marking_peer_dead(std::uint32_t tracepoint, void const* object, bool& peer_dead,
+                       std::uint32_t level, std::uint8_t kind, char const* failure_text,
+                       Step step) {
+  operation_scope const scope(tracepoint, depth::public_operation, object);
+  try {
+    step();
+  } catch (...) {
+    scope.note(level, kind, failure_text);
+    peer_dead = true;
+    throw;
+  }
+}
+
+// What a failure that must not leave a destructor leaves behind: the peer marked dead and
+// an error text.
+void drop_failure(std::uint32_t tracepoint, void const* object, bool& peer_dead,
+                  char const* text) noexcept {
+  peer_dead = true;
+  note(wytr::level::error_text, wytr::kind::error_text, tracepoint, object, "%s", text);
+}
+
+// The %S conversion takes the platform's wide characters; the host's UTF-16 units are
+// widened one by one, which keeps every host name (ASCII) as it is.
+std::wstring platform_wide(unsigned short const* text) {
+  std::wstring wide;
+  if (text != nullptr)
+    for (; *text != 0; ++text)
+      wide += static_cast<wchar_t>(*text);
+  return wide;
+}
+
+qmgl_socket_factory::type socket_type_for(qmgl_rpc_server_factory::type t) {
+  return t == qmgl_rpc_server_factory::unspecified ? static_cast<qmgl_socket_factory::type>(0)
+                                                   : qmgl_socket_factory::tcp;
+}
+
+}  // namespace
+
+// ---- the stream ----
+
+qmgl_rpc_input_output::qmgl_rpc_input_output(qmgl_socket& socket)
+    : _socket(socket), _exceptions_at_construction(std::uncaught_exceptions()) {}
+
+qmgl_rpc_input_output::~qmgl_rpc_input_output() noexcept(false) = default;
+
+bool qmgl_rpc_input_output::unwinding() const {
+  return std::uncaught_exceptions() > _exceptions_at_construction;
+}
+
+char qmgl_rpc_input_output::really_get_char() {
+  int const c = get_buffered_char();
+  if (c >= 0) return static_cast<char>(c);
+  mark_at_end();
+  return '\0';
+}
+
+void qmgl_rpc_input_output::really_put_char(char c) {
+  put_buffered_char(c);
+}
+
+void qmgl_rpc_input_output::fill_buffer() {
+  constexpr std::uint32_t tp = wytr::tp::rpc_io_fill_buffer;
+  // One chunk on the reader's stack: no heap memory per chunk, and the trace writers already
+  // rely on far larger stack buffers.
+  char chunk[chunk_size];
+  try {
+    note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "Waiting for Socket Read");
+    unsigned int const count = _socket.read(chunk, chunk_size);
+    note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "After Socket Read:%d",
+         static_cast<int>(count));
+    if (count == 0) {
+      note(wytr::level::error_text, wytr::kind::error_text, tp, this,
+           "ERROR: Invalid Length=%d in fill buffer.", 0);
+      throw 0;
+    }
+    add_data(chunk, count);
+  } catch (...) {
+    note(wytr::level::error_text, wytr::kind::error_text, tp, this,
+         "ERROR: thrown in fill buffer.");
+    throw;
+  }
+}
+
+void qmgl_rpc_input_output::flush() {
+  flush_buffer();
+}
+
+void qmgl_rpc_input_output::really_flush_buffer(char const* data, int length) {
+  auto const total = static_cast<unsigned int>(length);
+  // write takes a mutable pointer but only reads through it.
+  char* const bytes = const_cast<char*>(data);
+  for (unsigned int sent = 0; sent < total;)
+    sent += _socket.write(bytes + sent, total - sent);
+}
+
+void qmgl_rpc_input_output::reget() {
+  operation_scope const scope(wytr::tp::rpc_io_reget, depth::public_operation, this);
+  clear_data();
+  qmgl_rpc_input_output::fill_buffer();
+}
+
+void qmgl_rpc_input_output::resend() {
+  // A virtual call, so that a request's dead-peer marking applies.
+  really_flush_buffer(get_last_output_buffer(), get_last_output_buffer_length());
+}
+
+// ---- server side ----
+
+qmgl_rpc_server_factory::qmgl_rpc_server_factory(char const* service, type socket_type)
+    : qmgl_socket_factory(service, socket_type_for(socket_type)) {}
+
+qmgl_rpc_server_factory::qmgl_rpc_server_factory(char const* service, char const* host)
+    : qmgl_socket_factory(service, host) {}
+
+qmgl_rpc_server_factory::qmgl_rpc_server_factory(char const* service, unsigned short const* host)
+    : qmgl_socket_factory(service, static_cast<char const*>(qmgl_uni_to_qmgl_str(host))) {}
+
+qmgl_rpc_server_factory::~qmgl_rpc_server_factory() = default;
+
+qmgl_rpc_server::qmgl_rpc_server(qmgl_rpc_server_factory& factory)
+    : _is_client_dead(false), _socket(factory) {}
+
+qmgl_rpc_server::~qmgl_rpc_server() = default;
+
+qmgl_rpc_server_request::qmgl_rpc_server_request(qmgl_rpc_server& server)
+    : qmgl_rpc_input_output(server._socket), _server(server) {}
+
+qmgl_rpc_server_request::~qmgl_rpc_server_request() noexcept(false) {
+  if (!unwinding()) {
+    send_reply();
+    return;
+  }
+  // The handler failed: drop the rest of the request so that the connection stays in
+  // step, answer what was written, and let only the first exception travel on.
+  try {
+    consume_request();
+    send_reply();
+  } catch (...) {
+    drop_failure(wytr::tp::rpc_server_request_destructor, this, _server._is_client_dead,
+                 "ERROR: Failure dropped during unwinding: CLIENT DIED");
+  }
+}
+
+void qmgl_rpc_server_request::send_reply() {
+  operation_scope const scope(wytr::tp::rpc_server_request_destructor, depth::public_operation,
+                              this);
+  if (_server._is_client_dead) return;
+  try {
+    scope.note(wytr::level::state_note, wytr::kind::state_note, "!_server->_is_client_dead");
+    put_char('\0');
+    flush();
+  } catch (...) {
+    scope.note(wytr::level::state_note, wytr::kind::state_note, "set _server->_is_client_dead");
+    _server._is_client_dead = true;
+    throw;
+  }
+}
+
+void qmgl_rpc_server_request::consume_request() {
+  operation_scope const scope(wytr::tp::rpc_server_request_consume_request, depth::public_operation,
+                              this);
+  while (!_server._is_client_dead && !empty())
+    get_char();
+}
+
+void qmgl_rpc_server_request::fill_buffer() {
+  marking_peer_dead(wytr::tp::rpc_server_request_fill_buffer, this, _server._is_client_dead,
+                    wytr::level::state_note, wytr::kind::state_note, "set _server->_is_client_dead",
+                    [this] { qmgl_rpc_input_output::fill_buffer(); });
+}
+
+void qmgl_rpc_server_request::really_flush_buffer(char const* data, int length) {
+  marking_peer_dead(wytr::tp::rpc_server_request_really_flush_buffer, this, _server._is_client_dead,
+                    wytr::level::state_note, wytr::kind::state_note, "set _server->_is_client_dead",
+                    [&] { qmgl_rpc_input_output::really_flush_buffer(data, length); });
+}
+
+// ---- client side ----
+
+qmgl_rpc_client::qmgl_rpc_client(char const* service)
+    : _is_server_dead(false), _socket(service, nullptr) {}
+
+qmgl_rpc_client::qmgl_rpc_client(char const* service, char const* host)
+    : _is_server_dead(false), _socket(service, host) {
+  operation_scope const scope(wytr::tp::rpc_client_constructor, depth::public_operation, this,
+                              "Service:%s Host:%s", or_empty(service), or_empty(host));
+}
+
+qmgl_rpc_client::qmgl_rpc_client(char const* service, unsigned short const* host)
+    : _is_server_dead(false),
+      _socket(service, static_cast<char const*>(qmgl_uni_to_qmgl_str(host))) {
+  if (!wytr_enabled(wytr::level::public_entry | wytr::level::public_exit)) return;
+  std::wstring const wide_host = platform_wide(host);
+  operation_scope const scope(wytr::tp::rpc_client_constructor, depth::public_operation, this,
+                              "Service:%s Host:%S", or_empty(service), wide_host.c_str());
+}
+
+qmgl_rpc_client::~qmgl_rpc_client() = default;
+
+qmgl_rpc_client_request::qmgl_rpc_client_request(qmgl_rpc_client& client)
+    : qmgl_rpc_input_output(client._socket), _client(client) {
+  note(wytr::level::state_note, wytr::kind::state_note, wytr::tp::rpc_client_request_lifetime, this,
+       "Creating Client Request");
+  _client._lock.request();
+}
+
+qmgl_rpc_client_request::~qmgl_rpc_client_request() noexcept(false) {
+  // The lock is released on every way out, so that a failed exchange never leaves the
+  // client's later requests waiting; only then may the failure travel on.
+  bool const during_unwinding = unwinding();
+  std::exception_ptr failure;
+  try {
+    if (!during_unwinding || _sent) drop_rest_of_reply();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    _client._lock.release();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  note(wytr::level::state_note, wytr::kind::state_note, wytr::tp::rpc_client_request_lifetime, this,
+       "Destroying Client Request");
+  if (!failure) return;
+  if (!during_unwinding) std::rethrow_exception(failure);
+  drop_failure(wytr::tp::rpc_client_request_lifetime, this, _client._is_server_dead,
+               "ERROR: Failure dropped during unwinding: SERVER DIED");
+}
+
+void qmgl_rpc_client_request::drop_rest_of_reply() {
+  while (!_client._is_server_dead && !empty())
+    get_char();
+}
+
+void qmgl_rpc_client_request::end_of_request() {
+  operation_scope const scope(wytr::tp::rpc_client_request_end_of_request, depth::public_operation,
+                              this);
+  try {
+    put_char('\0');
+    flush();
+  } catch (...) {
+    scope.note(wytr::level::error_text, wytr::kind::error_text,
+               "ERROR: Exception throw: SERVER DIED");
+    _client._is_server_dead = true;
+    throw;
+  }
+}
+
+void qmgl_rpc_client_request::quit_without_wait() {
+  _client._is_server_dead = true;
+}
+
+void qmgl_rpc_client_request::fill_buffer() {
+  marking_peer_dead(wytr::tp::rpc_client_request_fill_buffer, this, _client._is_server_dead,
+                    wytr::level::error_text, wytr::kind::error_text,
+                    "ERROR: Catch in Catch Exception: SERVER DIED",
+                    [this] { qmgl_rpc_input_output::fill_buffer(); });
+}
+
+void qmgl_rpc_client_request::really_flush_buffer(char const* data, int length) {
+  _sent = true;
+  marking_peer_dead(wytr::tp::rpc_client_request_really_flush_buffer, this, _client._is_server_dead,
+                    wytr::level::state_note, wytr::kind::state_note, "set _client->_is_server_dead",
+                    [&] { qmgl_rpc_input_output::really_flush_buffer(data, length); });
+}

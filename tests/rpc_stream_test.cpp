@@ -1,0 +1,176 @@
+// The message stream over one socket: what it sends, how it reads, reget and resend.
+
+#include <cstdio>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <wygl/qmgl_rpc.h>
+#include <wygl/wytr_ids.h>
+
+#include "support/rpc_peers.h"
+
+namespace {
+
+constexpr std::uint32_t wait_note = wytr::kind_word(wytr::kind::wait_note);
+constexpr std::uint32_t error_text = wytr::kind_word(wytr::kind::error_text);
+constexpr std::uint32_t tp_fill = wytr::tp::rpc_io_fill_buffer;
+
+// A stream over one end of a loopback connection whose other end is a raw peer.
+class RpcStream : public ::testing::Test {
+ protected:
+  RpcStream() : _peer(_endpoint.factory()), stream(_near) { _near.doSelectWait(wait_seconds); }
+  // The stream may let a failure out of its destructor; this one never has any to give.
+  ~RpcStream() noexcept override {}
+
+  // Every character of the current message, up to and including its 0x00.
+  std::string read_message() {
+    std::string text;
+    while (!stream.empty())
+      text += stream.get_char();
+    return text;
+  }
+
+  void flush() { static_cast<qmgl_output&>(stream).flush(); }
+
+  rpc_endpoint _endpoint;
+  qmgl_socket _near{_endpoint.service(), "127.0.0.1"};
+  raw_peer _peer;
+  qmgl_rpc_input_output stream;
+};
+
+TEST_F(RpcStream, SendsWhatWasWrittenOnlyWhenFlushed) {
+  stream << "ping";
+  stream.put_char('\0');
+  stream << "pong";
+  EXPECT_EQ(stream.get_output_buffer_length(), 9);
+  flush();
+  EXPECT_EQ(_peer.receive_message(), std::string("ping\0", 5));
+  EXPECT_EQ(_peer.receive_bytes(4), "pong");  // the stream adds no terminator
+  EXPECT_EQ(stream.get_output_buffer_length(), 0);
+
+  flush();  // nothing pending: nothing sent, the last message stays
+  EXPECT_EQ(std::string(stream.get_last_output_buffer(), 9), std::string("ping\0pong", 9));
+}
+
+TEST_F(RpcStream, LargeMessageReadThroughChunksOfAtMost16384Bytes) {
+  std::string body(40000, 'x');
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>('a' + i % 26);
+  trace_capture capture(wytr::level::wait_note);
+  _peer.send(body + '\0');
+
+  EXPECT_EQ(read_message(), body + '\0');
+  EXPECT_TRUE(stream.empty());
+
+  int total = 0;
+  int reads = 0;
+  for (captured_record const& r :
+       records_of_class(capture.take(), wytr::class_id::rpc_input_output)) {
+    ASSERT_EQ(r.kind, wait_note);
+    ASSERT_EQ(r.tracepoint, tp_fill);
+    ASSERT_EQ(r.object, object_word(&stream));
+    if (r.data == "Waiting for Socket Read") continue;
+    int count = 0;
+    ASSERT_EQ(std::sscanf(r.data.c_str(), "After Socket Read:%d", &count), 1) << r.data;
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, 16384);
+    total += count;
+    ++reads;
+  }
+  EXPECT_EQ(total, 40001);
+  EXPECT_GE(reads, 3);
+}
+
+TEST_F(RpcStream, ZeroByteEndsTheMessageAndNoReadFollowsWhileEmptyIsTested) {
+  _peer.send(std::string("ab\0cd\0", 6));
+  EXPECT_EQ(read_message(), std::string("ab\0", 3));
+  EXPECT_TRUE(stream.empty());
+
+  trace_capture capture(wytr::level::wait_note);
+  EXPECT_EQ(read_message(), "");  // empty stays true: nothing is read
+  EXPECT_TRUE(records_of_class(capture.take(), wytr::class_id::rpc_input_output).empty());
+}
+
+TEST_F(RpcStream, ResendSendsTheLastFlushedMessageAgainAndNothingBeforeAFlush) {
+  stream.resend();  // nothing flushed yet: nothing goes out
+  stream << "ab";
+  stream.put_char('\0');
+  flush();
+  stream << "zz";  // pending, not touched by resend
+  stream.resend();
+  EXPECT_EQ(_peer.receive_message(), std::string("ab\0", 3));
+  EXPECT_EQ(_peer.receive_message(), std::string("ab\0", 3));
+  stream.put_char('\0');
+  flush();
+  EXPECT_EQ(_peer.receive_message(), std::string("zz\0", 3));
+}
+
+TEST_F(RpcStream, RegetDropsBufferedBytesAndReadsAFreshChunk) {
+  _peer.send("abc");
+  EXPECT_EQ(stream.get_char(), 'a');  // "bc" stays buffered
+  _peer.send(std::string("xyz\0", 4));
+  trace_capture capture(wytr::level::public_entry);
+  stream.reget();
+  EXPECT_EQ(read_message(), std::string("xyz\0", 4));
+  EXPECT_EQ(capture.take(),
+            (std::vector<captured_record>{plain_record(wytr::kind_word(wytr::kind::public_entered),
+                                                       wytr::tp::rpc_io_reget, &stream),
+                                          value_record(wytr::kind_word(wytr::kind::public_left),
+                                                       wytr::tp::rpc_io_reget, &stream, 0)}));
+}
+
+TEST_F(RpcStream, PeerCloseThrowsIntZeroAfterItsRecords) {
+  _peer.send("ab");
+  EXPECT_EQ(stream.get_char(), 'a');
+  EXPECT_EQ(stream.get_char(), 'b');
+  _peer.close();
+  trace_capture capture(wytr::level::wait_note | wytr::level::error_text);
+  try {
+    stream.get_char();
+    ADD_FAILURE() << "no exception";
+  } catch (int code) {
+    EXPECT_EQ(code, 0);
+  }
+  EXPECT_EQ(
+      records_of_class(capture.take(), wytr::class_id::rpc_input_output),
+      (std::vector<captured_record>{
+          text_record(wait_note, tp_fill, &stream, "Waiting for Socket Read"),
+          text_record(wait_note, tp_fill, &stream, "After Socket Read:0"),
+          text_record(error_text, tp_fill, &stream, "ERROR: Invalid Length=0 in fill buffer."),
+          text_record(error_text, tp_fill, &stream, "ERROR: thrown in fill buffer.")}));
+}
+
+TEST_F(RpcStream, TimedOutReadPassesTheSocketCodeOn) {
+  _near.doSelectWait(1);
+  trace_capture capture(wytr::level::error_text);
+  try {
+    stream.get_char();
+    ADD_FAILURE() << "no exception";
+  } catch (unsigned long) {
+    // The code is the thread's last socket error, which a time-out does not set.
+  }
+  std::vector<captured_record> const mine =
+      records_of_class(capture.take(), wytr::class_id::rpc_input_output);
+  ASSERT_EQ(mine.size(), 1u);
+  EXPECT_EQ(mine[0], text_record(error_text, tp_fill, &stream, "ERROR: thrown in fill buffer."));
+}
+
+TEST_F(RpcStream, LargeFlushArrivesWhole) {
+  std::string body(3 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>('A' + i % 23);
+  auto received = std::async(std::launch::async, [this] { return _peer.receive_message(); });
+  for (char c : body)
+    stream.put_char(c);
+  stream.put_char('\0');
+  flush();
+  ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
+  std::string const got = received.get();
+  EXPECT_EQ(got.size(), body.size() + 1);
+  EXPECT_TRUE(got == body + '\0');
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// The two ends of RPC connections in tests, every wait bounded.
+//
+//   rpc_endpoint endpoint;                        // a free loopback port, named in WYGL_SERVICES
+//   qmgl_rpc_client client(endpoint.service(), "127.0.0.1");   // queued in the backlog
+//   auto served = serve_in_thread(endpoint.factory(), [](qmgl_rpc_server& s) { ... });
+//   ...
+//   EXPECT_TRUE(finished(served));
+//
+// Clients connect before the serving thread accepts (the backlog holds them), so accept never
+// waits for a connection that a failed test would not make. Reads on both sides wait in select
+// for at most wait_seconds (bounded requests, raw peers), so every thread ends within a bound
+// and its future can be waited for.
+
+#ifndef WYGL_TESTS_SUPPORT_RPC_PEERS_H
+#define WYGL_TESTS_SUPPORT_RPC_PEERS_H
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <wygl/qmgl_rpc.h>
+#include <wygl/qmgl_socket.h>
+#include <wygl/qmgl_value.h>
+#include <wygl/qmgl_value_reader.h>
+
+#include "support/loopback_services.h"
+#include "support/trace_capture.h"
+
+// The longest any read in these tests waits for data that is due.
+inline constexpr int wait_seconds = 10;
+inline constexpr auto wait_limit = std::chrono::seconds(30);
+
+// A listening RPC endpoint on a free loopback port.
+class rpc_endpoint {
+ public:
+  rpc_endpoint()
+      : _service(_services.add("rpc")),
+        _factory(
+            std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp)) {}
+
+  char const* service() const { return _service.c_str(); }
+  // Names one more free loopback port.
+  std::string another_service() { return _services.add("rpc"); }
+  qmgl_rpc_server_factory& factory() { return *_factory; }
+  // Closes the listening socket and listens again on the same port (a restarted server).
+  void restart() {
+    _factory.reset();
+    _factory = std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp);
+  }
+
+ private:
+  loopback_services _services;
+  std::string _service;
+  std::unique_ptr<qmgl_rpc_server_factory> _factory;
+};
+
+// Requests whose socket reads wait at most `seconds`, and whose socket a test may reach.
+struct bounded_server_request : qmgl_rpc_server_request {
+  explicit bounded_server_request(qmgl_rpc_server& server, int seconds = wait_seconds)
+      : qmgl_rpc_server_request(server) {
+    _socket.doSelectWait(seconds);
+  }
+  qmgl_socket& socket() { return _socket; }
+};
+
+struct bounded_client_request : qmgl_rpc_client_request {
+  explicit bounded_client_request(qmgl_rpc_client& client, int seconds = wait_seconds)
+      : qmgl_rpc_client_request(client) {
+    _socket.doSelectWait(seconds);
+  }
+  qmgl_socket& socket() { return _socket; }
+};
+
+// Runs serve on a new thread with the next connection accepted from factory.
+template <class Serve>
+std::future<void> serve_in_thread(qmgl_rpc_server_factory& factory, Serve serve) {
+  return std::async(std::launch::async, [&factory, serve]() mutable {
+    qmgl_rpc_server connection(factory);
+    serve(connection);
+  });
+}
+
+// Whether the thread behind f ended within the limit; rethrows what it threw.
+template <class T>
+bool finished(std::future<T>& f, std::chrono::seconds limit = wait_limit) {
+  if (f.wait_for(limit) != std::future_status::ready) return false;
+  f.get();
+  return true;
+}
+
+// Answers one request with its own values, in order.
+inline void echo_one_request(qmgl_rpc_server& server, int seconds = wait_seconds) {
+  bounded_server_request request(server, seconds);
+  qmgl_value v;
+  for (request >> v; !v._body->is_eol(); request >> v)
+    v.stream_out(request);
+}
+
+// Echoes requests until the client closes the connection.
+inline void echo_values(qmgl_rpc_server& server, int seconds = wait_seconds) {
+  try {
+    while (!server.is_client_dead())
+      echo_one_request(server, seconds);
+  } catch (int) {
+    // The client closed the connection.
+  }
+}
+
+// A raw TCP peer: writes bytes as given and reads whole messages.
+class raw_peer {
+ public:
+  // The client end, connected to service on 127.0.0.1.
+  explicit raw_peer(char const* service)
+      : _socket(std::make_unique<qmgl_socket>(service, "127.0.0.1")) {
+    _socket->doSelectWait(wait_seconds);
+  }
+  // The server end: the next connection accepted from factory.
+  explicit raw_peer(qmgl_socket_factory& factory)
+      : _socket(std::make_unique<qmgl_socket>(factory)) {
+    _socket->doSelectWait(wait_seconds);
+  }
+
+  qmgl_socket& socket() { return *_socket; }
+
+  void send(std::string const& bytes) {
+    std::string copy = bytes;
+    for (std::size_t sent = 0; sent < copy.size();)
+      sent += _socket->write(copy.data() + sent, static_cast<unsigned>(copy.size() - sent));
+  }
+
+  // Every byte up to and including the next 0x00. Throws what the socket's read throws (the
+  // unsigned long 10060 when nothing comes within wait_seconds); stops early at the peer's
+  // close.
+  std::string receive_message() {
+    std::string message;
+    while (message.empty() || message.back() != '\0') {
+      if (_pending.empty() && !read_more()) break;
+      message += _pending.front();
+      _pending.erase(0, 1);
+    }
+    return message;
+  }
+
+  // The next count bytes, whatever they are.
+  std::string receive_bytes(std::size_t count) {
+    while (_pending.size() < count)
+      if (!read_more()) break;
+    std::string bytes = _pending.substr(0, count);
+    _pending.erase(0, bytes.size());
+    return bytes;
+  }
+
+  void close() { _socket->close_socket(); }
+
+ private:
+  bool read_more() {
+    char chunk[65536];
+    unsigned int const n = _socket->read(chunk, sizeof chunk);
+    _pending.append(chunk, n);
+    return n > 0;
+  }
+
+  std::unique_ptr<qmgl_socket> _socket;
+  std::string _pending;
+};
+
+// The records of the given trace class, in order.
+inline std::vector<captured_record> records_of_class(std::vector<captured_record> const& all,
+                                                     std::uint8_t class_number) {
+  std::vector<captured_record> mine;
+  for (captured_record const& r : all)
+    if (((r.tracepoint >> 16) & 0xFFu) == class_number) mine.push_back(r);
+  return mine;
+}
+
+#endif  // WYGL_TESTS_SUPPORT_RPC_PEERS_H
