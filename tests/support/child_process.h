@@ -36,11 +36,22 @@ struct child_role {
   child_role const role##_child_role_entry(#role, role##_child_role); \
   int role##_child_role(std::vector<std::string> const& args)
 
-// A running copy of this program in the given role. The constructor throws std::runtime_error
-// when the process cannot be started; the destructor kills it if it still runs.
+// Another program of the build, found in the folder of this test program: its name without
+// the platform's ending for programs, its arguments, and a file that receives its standard
+// output and error (none: they stay this program's).
+struct program_start {
+  std::string name;
+  std::vector<std::string> args;
+  std::string output_file;
+};
+
+// A running copy of this program in the given role, or another program of the build. The
+// constructors throw std::runtime_error when the process cannot be started; the destructor
+// kills it if it still runs.
 class child_process {
  public:
   child_process(std::string const& role, std::vector<std::string> const& args);
+  explicit child_process(program_start const& start);
   ~child_process();
   child_process(child_process const&) = delete;
   child_process& operator=(child_process const&) = delete;
@@ -52,7 +63,16 @@ class child_process {
   // Ends it at once, if it still runs, and waits for its end.
   void kill();
 
+  // Asks it to stop as the system asks a program to stop (SIGTERM), without waiting. False
+  // where a test cannot ask so (on Windows a console control event would reach this program
+  // too); nothing is sent then.
+  bool ask_to_stop();
+
  private:
+  // Starts program with the words as its arguments (words[0] is the program's name).
+  void start(std::string const& program, std::vector<std::string> const& words,
+             std::string const& output_file);
+
   std::intptr_t _process;  // the process id (POSIX) or the process handle (Windows)
   bool _running;
 };

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -25,22 +26,52 @@ int exit_code_of(int status) {
   return -1;
 }
 
+std::filesystem::path self_path() {
+  return std::filesystem::read_symlink("/proc/self/exe");
+}
+
 }  // namespace
 
 child_process::child_process(std::string const& role, std::vector<std::string> const& args)
     : _process(0), _running(false) {
-  std::string const self = std::filesystem::read_symlink("/proc/self/exe").string();
+  std::string const self = self_path().string();
   std::vector<std::string> words{self, "--wygl-child", role};
   words.insert(words.end(), args.begin(), args.end());
+  start(self, words, "");
+}
+
+child_process::child_process(program_start const& program) : _process(0), _running(false) {
+  std::string const path = (self_path().parent_path() / program.name).string();
+  std::vector<std::string> words{path};
+  words.insert(words.end(), program.args.begin(), program.args.end());
+  start(path, words, program.output_file);
+}
+
+void child_process::start(std::string const& program, std::vector<std::string> const& words,
+                          std::string const& output_file) {
+  std::vector<std::string> copies = words;
   std::vector<char*> argv;
-  for (std::string& word : words)
+  for (std::string& word : copies)
     argv.push_back(word.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!output_file.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  }
   pid_t pid = 0;
-  int const error = posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ);
-  if (error != 0) throw std::runtime_error("cannot start " + self);
+  int const error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("cannot start " + program);
   _process = pid;
   _running = true;
+}
+
+bool child_process::ask_to_stop() {
+  if (_running) ::kill(static_cast<pid_t>(_process), SIGTERM);
+  return true;
 }
 
 child_process::~child_process() {

@@ -35,25 +35,62 @@ HANDLE process_of(std::intptr_t process) {
   return reinterpret_cast<HANDLE>(process);
 }
 
+std::string self_path() {
+  char self[MAX_PATH * 4];
+  DWORD const length = GetModuleFileNameA(nullptr, self, sizeof self);
+  if (length == 0 || length == sizeof self) throw std::runtime_error("cannot find this program");
+  return std::string(self, length);
+}
+
 }  // namespace
 
 child_process::child_process(std::string const& role, std::vector<std::string> const& args)
     : _process(0), _running(false) {
-  char self[MAX_PATH * 4];
-  DWORD const length = GetModuleFileNameA(nullptr, self, sizeof self);
-  if (length == 0 || length == sizeof self) throw std::runtime_error("cannot find this program");
-  std::string command = quoted(self) + " --wygl-child " + quoted(role);
-  for (std::string const& arg : args)
-    command += " " + quoted(arg);
+  std::string const self = self_path();
+  std::vector<std::string> words{self, "--wygl-child", role};
+  words.insert(words.end(), args.begin(), args.end());
+  start(self, words, "");
+}
+
+child_process::child_process(program_start const& program) : _process(0), _running(false) {
+  std::string const self = self_path();
+  std::string const path = self.substr(0, self.find_last_of("\\/") + 1) + program.name + ".exe";
+  std::vector<std::string> words{path};
+  words.insert(words.end(), program.args.begin(), program.args.end());
+  start(path, words, program.output_file);
+}
+
+void child_process::start(std::string const& program, std::vector<std::string> const& words,
+                          std::string const& output_file) {
+  std::string command;
+  for (std::string const& word : words)
+    command += (command.empty() ? "" : " ") + quoted(word);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  HANDLE output = INVALID_HANDLE_VALUE;
+  if (!output_file.empty()) {
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    output = CreateFileA(output_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + output_file);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
   PROCESS_INFORMATION started{};
-  if (!CreateProcessA(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &started))
-    throw std::runtime_error("cannot start " + std::string(self));
+  BOOL const made = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr,
+                                   output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup,
+                                   &started);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  if (!made) throw std::runtime_error("cannot start " + program);
   CloseHandle(started.hThread);
   _process = reinterpret_cast<std::intptr_t>(started.hProcess);
   _running = true;
+}
+
+bool child_process::ask_to_stop() {
+  return false;
 }
 
 child_process::~child_process() {
