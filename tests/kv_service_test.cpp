@@ -2,8 +2,8 @@
 // as a process on a free loopback port, driven through the RPC layer and the wygl_kv client
 // program.
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -72,7 +72,7 @@ class KvService : public ::testing::Test {
  protected:
   // Starts wygl_kv_server on the service and folder; its output goes to a file of its own.
   std::unique_ptr<server_process> start_server(std::string const& data_folder,
-                                              std::vector<std::string> options = {}) {
+                                               std::vector<std::string> options = {}) {
     std::string const output = dir.file("server-" + std::to_string(++started) + ".out");
     options.push_back(service);
     options.push_back(data_folder);
@@ -81,24 +81,33 @@ class KvService : public ::testing::Test {
   }
 
   // Waits until the server answers, polling with a deadline; the server's death ends the wait.
-  std::unique_ptr<kv_client> connect(child_process& server) {
+  std::unique_ptr<kv_client> connect(child_process& process) {
     auto const deadline = std::chrono::steady_clock::now() + start_limit;
     while (std::chrono::steady_clock::now() < deadline) {
       try {
-        auto kv = std::make_unique<kv_client>(service.c_str(), "127.0.0.1");
-        kv->call({"stats"});
-        return kv;
+        auto client = std::make_unique<kv_client>(service.c_str(), "127.0.0.1");
+        client->call({"stats"});
+        return client;
       } catch (exc_t const&) {
       } catch (int) {
       } catch (unsigned long) {
       }
-      if (auto const code = server.wait_for_exit(20ms)) {
+      if (auto const code = process.wait_for_exit(20ms)) {
         ADD_FAILURE() << "the server ended with " << *code << ": " << file_text(outputs.back());
         return nullptr;
       }
     }
     ADD_FAILURE() << "the server did not answer: " << file_text(outputs.back());
     return nullptr;
+  }
+
+  // Starts the server on the folder, after ending the one before, and connects to it.
+  bool serve(std::vector<std::string> options = {}) {
+    kv.reset();
+    server.reset();
+    server = start_server(folder, std::move(options));
+    kv = connect(*server);
+    return kv != nullptr;
   }
 
   // Runs the wygl_kv client program to its end: its exit code and output.
@@ -120,14 +129,14 @@ class KvService : public ::testing::Test {
   std::string const folder = dir.file("data");
   std::vector<std::string> outputs;
   int started = 0;
+  std::unique_ptr<server_process> server;  // the server of serve(), and
+  std::unique_ptr<kv_client> kv;           // a connection to it
 };
 
 }  // namespace
 
 TEST_F(KvService, AnswersEveryRequestKindAndGoesOnAfterAMalformedOne) {
-  auto server = start_server(folder);
-  auto kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   EXPECT_EQ(reply_of(*kv, {"put", "greeting", "hello"}), "'ok' 1");
   EXPECT_EQ(reply_of(*kv, {"put", "wide", qmgl_value(wide(u"w\u00e9"))}), "'ok' 2");
   EXPECT_EQ(reply_of(*kv, {"put", "list", qmgl_value(array_list({1, bin({0xab}), true}))}),
@@ -145,8 +154,7 @@ TEST_F(KvService, AnswersEveryRequestKindAndGoesOnAfterAMalformedOne) {
   EXPECT_EQ(kv_reply_text(kv->call_text("'put' 'k' 12x")), "'error' 'illegal input; before: <>'");
   EXPECT_EQ(kv_reply_text(kv->call_text("'get' 'a' 'b' 'c'")),
             "'error' 'get takes a key (an STR)'");
-  EXPECT_EQ(kv_reply_text(kv->call_text("(")),
-            "'error' 'unrecognized input; before: <>'");
+  EXPECT_EQ(kv_reply_text(kv->call_text("(")), "'error' 'unrecognized input; before: <>'");
   EXPECT_EQ(reply_of(*kv, {"get", "greeting"}), "'ok' 'hello'");
   EXPECT_EQ(reply_of(*kv, {"compact"}), "'ok' 2");
 
@@ -159,35 +167,33 @@ TEST_F(KvService, AnswersEveryRequestKindAndGoesOnAfterAMalformedOne) {
 }
 
 TEST_F(KvService, SixteenClientsAgreeWithAModelOfTheirKeys) {
-  auto server = start_server(folder);
-  auto probe = connect(*server);
-  ASSERT_NE(probe, nullptr);
+  ASSERT_TRUE(serve());
   constexpr int clients = 16;
   constexpr int operations = 500;
   std::vector<std::future<std::map<std::string, std::string>>> done;
   for (int c = 0; c < clients; ++c) {
     done.push_back(std::async(std::launch::async, [this, c] {
-      kv_client kv(service.c_str(), "127.0.0.1");
+      kv_client mine(service.c_str(), "127.0.0.1");
       std::mt19937 pick(static_cast<unsigned>(c) * 7919u + 1);
       std::map<std::string, std::string> model;  // key: the reply text of its get
       for (int i = 0; i < operations; ++i) {
         std::string const key = "c" + std::to_string(c) + ".k" + std::to_string(pick() % 12);
         unsigned const what = pick() % 10;
         if (what < 4) {
-          qmgl_value value = what == 0 ? qmgl_value(static_cast<int>(pick()))
+          qmgl_value value = what == 0   ? qmgl_value(static_cast<int>(pick()))
                              : what == 1 ? qmgl_value(("s" + std::to_string(i)).c_str())
                                          : bin({static_cast<unsigned char>(i), 0x7f});
-          std::vector<qmgl_value> const reply = kv.call({"put", key.c_str(), value});
+          std::vector<qmgl_value> const reply = mine.call({"put", key.c_str(), value});
           if (std::strcmp(reply.at(0).as_charp(), "ok") != 0) return model;
           model[key] = "'ok' " + kv_reply_text({value});
         } else if (what < 6) {
           bool const present = model.erase(key) == 1;
-          std::string const reply = kv_reply_text(kv.call({"del", key.c_str()}));
+          std::string const reply = kv_reply_text(mine.call({"del", key.c_str()}));
           if ((reply.rfind("'ok' ", 0) == 0) != present) model[key] = "del gave " + reply;
         } else {
           std::string const expected =
               model.count(key) != 0 ? model[key] : "'not_found' '" + key + "'";
-          std::string const reply = kv_reply_text(kv.call({"get", key.c_str()}));
+          std::string const reply = kv_reply_text(mine.call({"get", key.c_str()}));
           if (reply != expected) model[key] = "get gave " + reply + ", not " + expected;
         }
       }
@@ -199,19 +205,18 @@ TEST_F(KvService, SixteenClientsAgreeWithAModelOfTheirKeys) {
     ASSERT_EQ(done[c].wait_for(120s), std::future_status::ready);
     std::map<std::string, std::string> const model = done[c].get();
     for (auto const& [key, reply] : model)
-      EXPECT_EQ(reply_of(*probe, {"get", key.c_str()}), reply) << key;
+      EXPECT_EQ(reply_of(*kv, {"get", key.c_str()}), reply) << key;
     expected_keys += model.size();
   }
-  EXPECT_EQ(stat_of(*probe, "keys"), static_cast<int>(expected_keys));
-  EXPECT_EQ(stat_of(*probe, "errors"), 0);
-  // The probe's first stats, the clients' operations, the probe's gets and its three stats.
-  EXPECT_EQ(stat_of(*probe, "requests"), 1 + clients * operations + static_cast<int>(expected_keys) + 3);
+  EXPECT_EQ(stat_of(*kv, "keys"), static_cast<int>(expected_keys));
+  EXPECT_EQ(stat_of(*kv, "errors"), 0);
+  // serve()'s first stats, the clients' operations, the gets above and three stats.
+  EXPECT_EQ(stat_of(*kv, "requests"),
+            1 + clients * operations + static_cast<int>(expected_keys) + 3);
 }
 
 TEST_F(KvService, ACleanStopKeepsEveryChange) {
-  auto server = start_server(folder);
-  auto kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   for (int i = 0; i < 100; ++i)
     reply_of(*kv, {"put", ("k" + std::to_string(i)).c_str(), i});
   reply_of(*kv, {"put", "text", "it's"});
@@ -222,9 +227,7 @@ TEST_F(KvService, ACleanStopKeepsEveryChange) {
             std::string::npos)
       << file_text(outputs.back());
 
-  server = start_server(folder);
-  kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   EXPECT_EQ(reply_of(*kv, {"get", "k99"}), "'ok' 99");
   EXPECT_EQ(reply_of(*kv, {"get", "text"}), "'ok' 'it''s'");
   EXPECT_EQ(stat_of(*kv, "keys"), 101);
@@ -233,9 +236,7 @@ TEST_F(KvService, ACleanStopKeepsEveryChange) {
 }
 
 TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
-  auto server = start_server(folder);
-  auto kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   std::mutex acked_guard;
   std::condition_variable acked;
   std::map<int, std::uint32_t> seq_of_put;  // put number: the sequence number it was given
@@ -263,9 +264,7 @@ TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
   server->kill();
   ASSERT_EQ(writer.wait_for(60s), std::future_status::ready);
 
-  server = start_server(folder);
-  kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   std::string const replay = file_text(outputs.back());
   EXPECT_EQ(replay.find("dropped"), std::string::npos) << replay;
   int checked = 0;
@@ -280,9 +279,7 @@ TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
 }
 
 TEST_F(KvService, AKeyExpiresAndTheExpiryPassDropsIt) {
-  auto server = start_server(folder);
-  auto kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   reply_of(*kv, {"put", "brief", 1});
   reply_of(*kv, {"put", "lasting", 2});
   EXPECT_EQ(reply_of(*kv, {"expire", "brief", 1}), "'ok' 3");
@@ -295,17 +292,13 @@ TEST_F(KvService, AKeyExpiresAndTheExpiryPassDropsIt) {
   EXPECT_EQ(stat_of(*kv, "keys"), 1);
   // Gone after a restart too: the deadline is in the log.
   server->kill();
-  server = start_server(folder);
-  kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   EXPECT_EQ(reply_of(*kv, {"get", "brief"}), "'not_found' 'brief'");
   EXPECT_EQ(reply_of(*kv, {"get", "lasting"}), "'ok' 2");
 }
 
 TEST_F(KvService, CompactionRunsByItselfAndTheCompactedLogReplays) {
-  auto server = start_server(folder, {"--compact-seconds", "1"});
-  auto kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve({"--compact-seconds", "1"}));
   for (int i = 0; i < 300; ++i)
     reply_of(*kv, {"put", "counter", i});
   reply_of(*kv, {"put", "other", "x"});
@@ -317,37 +310,35 @@ TEST_F(KvService, CompactionRunsByItselfAndTheCompactedLogReplays) {
   reply_of(*kv, {"sync"});
   EXPECT_LT(std::filesystem::file_size(folder + "/kv.log"), 300u);
   server->kill();
-  server = start_server(folder);
-  kv = connect(*server);
-  ASSERT_NE(kv, nullptr);
+  ASSERT_TRUE(serve());
   EXPECT_EQ(reply_of(*kv, {"get", "counter"}), "'ok' 299");
   EXPECT_EQ(reply_of(*kv, {"get", "other"}), "'ok' 'x'");
   EXPECT_EQ(stat_of(*kv, "sequence"), 301);
 }
 
 TEST_F(KvService, OneServerPerServiceNameAndAKilledOneDoesNotBlockTheNext) {
-  auto first = start_server(folder);
-  ASSERT_NE(connect(*first), nullptr);
+  ASSERT_TRUE(serve());
   auto second = start_server(dir.file("other"));
   ASSERT_EQ(second->wait_for_exit(exit_limit), std::optional<int>(3));
-  EXPECT_EQ(file_text(outputs.back()).rfind("wygl_kv_server: another server already serves '" +
-                                                service + "' on this machine",
-                                            0),
-            0u)
+  EXPECT_EQ(
+      file_text(outputs.back())
+          .rfind("wygl_kv_server: another server already serves '" + service + "' on this machine",
+                 0),
+      0u)
       << file_text(outputs.back());
-  first->kill();
+  server->kill();
   // The killed server's lock goes with it (or is found abandoned): the next one starts.
-  auto third = start_server(folder);
-  ASSERT_NE(connect(*third), nullptr);
+  ASSERT_TRUE(serve());
 }
 
 TEST_F(KvService, TheClientProgramPrintsRepliesAndReportsADeadServer) {
-  auto server = start_server(folder);
-  ASSERT_NE(connect(*server), nullptr);
+  ASSERT_TRUE(serve());
   EXPECT_EQ(run_client({"put", "greeting", "'hello'"}), std::make_pair(0, std::string("'ok' 1")));
-  EXPECT_EQ(run_client({"put", "n", "(1, #00ff, \"x\")"}), std::make_pair(0, std::string("'ok' 2")));
+  EXPECT_EQ(run_client({"put", "n", "(1, #00ff, \"x\")"}),
+            std::make_pair(0, std::string("'ok' 2")));
   EXPECT_EQ(run_client({"get", "greeting"}), std::make_pair(0, std::string("'ok' 'hello'")));
-  EXPECT_EQ(run_client({"get", "n"}), std::make_pair(0, std::string("'ok' (1  , #00ff , \"x\"  )")));
+  EXPECT_EQ(run_client({"get", "n"}),
+            std::make_pair(0, std::string("'ok' (1  , #00ff , \"x\"  )")));
   EXPECT_EQ(run_client({"expire", "greeting", "30"}), std::make_pair(0, std::string("'ok' 3")));
   EXPECT_EQ(run_client({"get", "nothing"}),
             std::make_pair(1, std::string("'not_found' 'nothing'")));

@@ -43,8 +43,8 @@ struct command_shape {
 };
 
 constexpr command_shape shapes[] = {
-    {"put", 1, 1},  {"get", 1, 0},     {"del", 1, 0},  {"expire", 1, 1}, {"keys", 0, 0},
-    {"stats", 0, 0}, {"sync", 0, 0},   {"compact", 0, 0}, {"hello", 0, 0},
+    {"put", 1, 1},   {"get", 1, 0},  {"del", 1, 0},     {"expire", 1, 1}, {"keys", 0, 0},
+    {"stats", 0, 0}, {"sync", 0, 0}, {"compact", 0, 0}, {"hello", 0, 0},
 };
 
 char const* setting(char const* given, char const* variable, char const* fallback) {
@@ -158,6 +158,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::printf("%s\n", kv_reply_text(reply).c_str());
-  bool const ok = !reply.empty() && reply[0].is_str() && std::strcmp(reply[0].as_charp(), "ok") == 0;
+  bool const ok =
+      !reply.empty() && reply[0].is_str() && std::strcmp(reply[0].as_charp(), "ok") == 0;
   return ok ? 0 : 1;
 }

@@ -103,8 +103,8 @@ char const* kv_change_word(kv_change::kind_t kind) noexcept {
 
 void kv_write_record(qmgl_output& out, kv_change const& change) {
   qmgl_ntarray_of<char, 0> const body = body_of(change);
-  out << static_cast<int>(body.length())
-      << static_cast<unsigned int>(kv_crc32(body, body.length())) << body << '\n';
+  out << static_cast<int>(body.length()) << static_cast<unsigned int>(kv_crc32(body, body.length()))
+      << body << '\n';
 }
 
 kv_read_result kv_read_record(qmgl_input& in) {

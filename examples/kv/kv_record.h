@@ -9,7 +9,7 @@
 // INT), length the number of bytes of body and crc their CRC-32 (kv_checksum.h), both written
 // as decimal numbers. For example, a put of the STR hello under the key greeting:
 //
-//   29  3166409219  7  'put' 'greeting' 'hello' \n
+//   28  343023920  7  'put' 'greeting' 'hello' \n
 //
 // A record that a crash cut short (a torn tail) or that was damaged otherwise cannot pass as a
 // record: its length, its checksum or its closing line feed fails, and the reader reports it

@@ -149,9 +149,9 @@ std::vector<qmgl_value> kv_service::answer(kv_session& session, reply_t const& r
       reply = not_found(key_of(request[1]));
     }
   } else if (is("del")) {
-    reply = shaped(request, "s") ? ok_or_not_found(_store.del(key_of(request[1]), now),
-                                                   key_of(request[1]))
-                                 : error("del takes a key (an STR)");
+    reply = shaped(request, "s")
+                ? ok_or_not_found(_store.del(key_of(request[1]), now), key_of(request[1]))
+                : error("del takes a key (an STR)");
   } else if (is("expire")) {
     reply = shaped(request, "si")
                 ? ok_or_not_found(_store.expire(key_of(request[1]), request[2].as_int(), now),

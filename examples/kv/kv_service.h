@@ -61,9 +61,9 @@ std::vector<qmgl_value> kv_stopping_reply();
 
 // What replaying the log at open found.
 struct kv_open_report {
-  std::size_t records = 0;    // records applied
-  std::size_t keys = 0;       // keys present afterwards
-  std::string dropped_tail;   // why the end of the log was dropped, or empty
+  std::size_t records = 0;   // records applied
+  std::size_t keys = 0;      // keys present afterwards
+  std::string dropped_tail;  // why the end of the log was dropped, or empty
 };
 
 // How often the periodic passes run, in seconds.

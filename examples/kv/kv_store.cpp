@@ -80,8 +80,9 @@ std::vector<std::string> kv_store::keys(std::uint32_t now) const {
 
 std::size_t kv_store::present(std::uint32_t now) const {
   kv_hold hold(_guard);
-  return static_cast<std::size_t>(std::count_if(
-      _entries.begin(), _entries.end(), [now](auto const& item) { return !expired(item.second, now); }));
+  return static_cast<std::size_t>(
+      std::count_if(_entries.begin(), _entries.end(),
+                    [now](auto const& item) { return !expired(item.second, now); }));
 }
 
 std::size_t kv_store::size() const {

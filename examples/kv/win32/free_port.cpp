@@ -19,10 +19,9 @@ int main() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int size = sizeof address;
-  bool const found =
-      s != INVALID_SOCKET &&
-      ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+  bool const found = s != INVALID_SOCKET &&
+                     ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0;
   if (s != INVALID_SOCKET) ::closesocket(s);
   WSACleanup();
   if (!found) {

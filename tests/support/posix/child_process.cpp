@@ -57,8 +57,8 @@ void child_process::start(std::string const& program, std::vector<std::string> c
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!output_file.empty()) {
-    posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
   pid_t pid = 0;

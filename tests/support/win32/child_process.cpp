@@ -79,9 +79,9 @@ void child_process::start(std::string const& program, std::vector<std::string> c
     startup.hStdError = output;
   }
   PROCESS_INFORMATION started{};
-  BOOL const made = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr,
-                                   output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup,
-                                   &started);
+  BOOL const made =
+      CreateProcessA(program.c_str(), command.data(), nullptr, nullptr,
+                     output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &started);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (!made) throw std::runtime_error("cannot start " + program);
   CloseHandle(started.hThread);
