@@ -124,7 +124,9 @@ class KvService : public ::testing::Test {
   }
 
   loopback_services services;
-  std::string const service = services.add("kv");
+  // The process id in the name keeps servers of tests that run at once apart: one server per
+  // service name runs on a machine.
+  std::string const service = services.add("kv-" + std::to_string(current_process_id()));
   temp_dir dir;
   std::string const folder = dir.file("data");
   std::vector<std::string> outputs;
