@@ -35,14 +35,15 @@ step() {
   printf '$ %s\n' "$1"
   eval "$1" || printf '(exit code %d)\n' "$?"
 }
-wygl_kv() { "$bin/wygl_kv" "$@"; }
+# Every client call is bounded: a server that hangs ends the session instead of holding it.
+wygl_kv() { timeout 30 "$bin/wygl_kv" "$@"; }
 
 # Starts the server and waits (at most 20 s) until it answers.
 start_server() {
-  "$bin/wygl_kv_server" demo "$work/data" >>"$work/server.out" 2>&1 &
+  "$bin/wygl_kv_server" "$service" "$work/data" >>"$work/server.out" 2>&1 &
   server_pid=$!
   for _ in $(seq 200); do
-    if "$bin/wygl_kv" stats >/dev/null 2>&1; then
+    if wygl_kv stats >/dev/null 2>&1; then
       return 0
     fi
     if ! kill -0 "$server_pid" 2>/dev/null; then
@@ -70,12 +71,15 @@ wait_for_server_end() {
   server_pid=""
 }
 
+# The name carries the port: one server per service name runs on a machine, and another
+# session may be running beside this one.
 port=$("$bin/wygl_kv_free_port")
-printf 'demo %s/tcp\n' "$port" >"$work/services"
+service=demo-$port
+printf '%s %s/tcp\n' "$service" "$port" >"$work/services"
 export WYGL_SERVICES=$work/services
-export WYGL_KV_SERVICE=demo
+export WYGL_KV_SERVICE=$service
 
-say "A server on the service 'demo' (127.0.0.1:$port, named in \$WYGL_SERVICES), data in a fresh folder"
+say "A server on the service '$service' (127.0.0.1:$port, named in \$WYGL_SERVICES), data in a fresh folder"
 start_server
 cat "$work/server.out"
 
@@ -97,18 +101,20 @@ say "An expiry: 'session' goes after 1 second"
 step "wygl_kv put session \"'token'\""
 step "wygl_kv expire session 1"
 for _ in $(seq 50); do
-  "$bin/wygl_kv" get session >/dev/null 2>&1 || break
+  wygl_kv get session >/dev/null 2>&1 || break
   sleep 0.1
 done
 step "wygl_kv get session"
 
 say "Eight clients at once, 20 puts each"
+clients=()
 for client in $(seq 8); do
   (for n in $(seq 20); do
-    "$bin/wygl_kv" put "client$client.$n" "$n" >/dev/null
+    wygl_kv put "client$client.$n" "$n" >/dev/null
   done) &
+  clients+=($!)
 done
-wait $(jobs -p | grep -v "^$server_pid\$") 2>/dev/null || true
+wait "${clients[@]}"
 step "wygl_kv get client8.20"
 step "wygl_kv hello"
 step "wygl_kv stats"
