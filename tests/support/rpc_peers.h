@@ -135,12 +135,13 @@ class raw_peer {
   // unsigned long 10060 when nothing comes within wait_seconds); stops early at the peer's
   // close.
   std::string receive_message() {
-    std::string message;
-    while (message.empty() || message.back() != '\0') {
-      if (_pending.empty() && !read_more()) break;
-      message += _pending.front();
-      _pending.erase(0, 1);
+    std::size_t end;
+    for (std::size_t from = 0; (end = _pending.find('\0', from)) == std::string::npos;) {
+      from = _pending.size();
+      if (!read_more()) return std::exchange(_pending, std::string());
     }
+    std::string message = _pending.substr(0, end + 1);
+    _pending.erase(0, end + 1);
     return message;
   }
 
