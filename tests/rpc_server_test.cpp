@@ -18,11 +18,6 @@
 
 namespace {
 
-constexpr std::uint32_t error_text = wytr::kind_word(wytr::kind::error_text);
-constexpr std::uint32_t state_note = wytr::kind_word(wytr::kind::state_note);
-constexpr std::uint32_t entered = wytr::kind_word(wytr::kind::public_entered);
-constexpr std::uint32_t left = wytr::kind_word(wytr::kind::public_left);
-
 // A raw client connected to an endpoint (before the server thread accepts it).
 class RpcServer : public ::testing::Test {
  protected:
@@ -100,12 +95,12 @@ TEST_F(RpcServer, ReplyIsTracedAndSentByTheDestructor) {
   std::uint32_t const tp_flush = wytr::tp::rpc_server_request_really_flush_buffer;
   EXPECT_EQ(records_of_class(capture.take(), wytr::class_id::rpc_server_request),
             (std::vector<captured_record>{
-                plain_record(entered, tp_consume, o), plain_record(entered, tp_fill, o),
-                value_record(left, tp_fill, o, 0), value_record(left, tp_consume, o, 0),
-                plain_record(entered, tp_destructor, o),
-                text_record(state_note, tp_destructor, o, "!_server->_is_client_dead"),
-                plain_record(entered, tp_flush, o), value_record(left, tp_flush, o, 0),
-                value_record(left, tp_destructor, o, 0)}));
+                plain_record(kind_entered, tp_consume, o), plain_record(kind_entered, tp_fill, o),
+                value_record(kind_left, tp_fill, o, 0), value_record(kind_left, tp_consume, o, 0),
+                plain_record(kind_entered, tp_destructor, o),
+                text_record(kind_state, tp_destructor, o, "!_server->_is_client_dead"),
+                plain_record(kind_entered, tp_flush, o), value_record(kind_left, tp_flush, o, 0),
+                value_record(kind_left, tp_destructor, o, 0)}));
 }
 
 TEST_F(RpcServer, ClientLeavingBetweenRequestsEndsTheConnectionWithoutAReply) {
@@ -114,15 +109,13 @@ TEST_F(RpcServer, ClientLeavingBetweenRequestsEndsTheConnectionWithoutAReply) {
   bool dead_after = false;
   auto served = serve_in_thread(endpoint.factory(), [&](qmgl_rpc_server& server) {
     echo_one_request(server);
-    try {
-      bounded_server_request request(server);
-      object = object_word(&request);
-      qmgl_value v;
-      request >> v;
-      ADD_FAILURE() << "no exception";
-    } catch (int code) {
-      EXPECT_EQ(code, 0);
-    }
+    EXPECT_EQ(thrown_int([&] {
+                bounded_server_request request(server);
+                object = object_word(&request);
+                qmgl_value v;
+                request >> v;
+              }),
+              0);
     dead_after = server.is_client_dead();
   });
   client.send(std::string("7\0", 2));
@@ -135,21 +128,19 @@ TEST_F(RpcServer, ClientLeavingBetweenRequestsEndsTheConnectionWithoutAReply) {
       records_of_class(capture.take(), wytr::class_id::rpc_server_request);
   // The first request's reply, then the dead client: no reply is attempted.
   ASSERT_EQ(mine.size(), 2u);
-  EXPECT_EQ(mine[1], text_record(state_note, wytr::tp::rpc_server_request_fill_buffer, o,
+  EXPECT_EQ(mine[1], text_record(kind_state, wytr::tp::rpc_server_request_fill_buffer, o,
                                  "set _server->_is_client_dead"));
 }
 
 TEST_F(RpcServer, ClientLeavingMidRequestMarksItDeadAndNothingIsSent) {
   bool dead_after = false;
   auto served = serve_in_thread(endpoint.factory(), [&](qmgl_rpc_server& server) {
-    try {
-      bounded_server_request request(server);
-      qmgl_value v;
-      request >> v;
-      ADD_FAILURE() << "no exception";
-    } catch (int code) {
-      EXPECT_EQ(code, 0);
-    }
+    EXPECT_EQ(thrown_int([&] {
+                bounded_server_request request(server);
+                qmgl_value v;
+                request >> v;
+              }),
+              0);
     dead_after = server.is_client_dead();
     { bounded_server_request after(server); }  // the dead client gets nothing
   });
@@ -229,9 +220,9 @@ TEST_F(RpcServer, FailedReplyLeavesTheDestructorAndMarksTheClientDead) {
       records_of_class(capture.take(), wytr::class_id::rpc_server_request);
   ASSERT_EQ(mine.size(), 3u);
   EXPECT_EQ(mine[0].data, "!_server->_is_client_dead");
-  EXPECT_EQ(mine[1], text_record(state_note, wytr::tp::rpc_server_request_really_flush_buffer,
+  EXPECT_EQ(mine[1], text_record(kind_state, wytr::tp::rpc_server_request_really_flush_buffer,
                                  mine[0].object, "set _server->_is_client_dead"));
-  EXPECT_EQ(mine[2], text_record(state_note, wytr::tp::rpc_server_request_destructor,
+  EXPECT_EQ(mine[2], text_record(kind_state, wytr::tp::rpc_server_request_destructor,
                                  mine[0].object, "set _server->_is_client_dead"));
 }
 
@@ -243,8 +234,7 @@ TEST_F(RpcServer, FactoryTypeReachesTheSocketFactoryAsZeroOrOne) {
     qmgl_rpc_server_factory factory(service.c_str(),
                                     static_cast<qmgl_rpc_server_factory::type>(type));
     for (captured_record const& r : capture.take())
-      if (r.tracepoint == wytr::tp::socket_factory_constructor &&
-          r.kind == wytr::kind_word(wytr::kind::public_entered))
+      if (r.tracepoint == wytr::tp::socket_factory_constructor && r.kind == kind_entered)
         texts.push_back(r.data.substr(r.data.rfind(", ")));
   }
   EXPECT_EQ(texts, (std::vector<std::string>{", 0", ", 1", ", 1"}));

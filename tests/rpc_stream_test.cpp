@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::uint32_t wait_note = wytr::kind_word(wytr::kind::wait_note);
-constexpr std::uint32_t error_text = wytr::kind_word(wytr::kind::error_text);
 constexpr std::uint32_t tp_fill = wytr::tp::rpc_io_fill_buffer;
 
 // A stream over one end of a loopback connection whose other end is a raw peer.
@@ -69,7 +67,7 @@ TEST_F(RpcStream, LargeMessageReadThroughChunksOfAtMost16384Bytes) {
   int reads = 0;
   for (captured_record const& r :
        records_of_class(capture.take(), wytr::class_id::rpc_input_output)) {
-    ASSERT_EQ(r.kind, wait_note);
+    ASSERT_EQ(r.kind, kind_wait);
     ASSERT_EQ(r.tracepoint, tp_fill);
     ASSERT_EQ(r.object, object_word(&stream));
     if (r.data == "Waiting for Socket Read") continue;
@@ -115,11 +113,9 @@ TEST_F(RpcStream, RegetDropsBufferedBytesAndReadsAFreshChunk) {
   trace_capture capture(wytr::level::public_entry);
   stream.reget();
   EXPECT_EQ(read_message(), std::string("xyz\0", 4));
-  EXPECT_EQ(capture.take(),
-            (std::vector<captured_record>{plain_record(wytr::kind_word(wytr::kind::public_entered),
-                                                       wytr::tp::rpc_io_reget, &stream),
-                                          value_record(wytr::kind_word(wytr::kind::public_left),
-                                                       wytr::tp::rpc_io_reget, &stream, 0)}));
+  EXPECT_EQ(capture.take(), (std::vector<captured_record>{
+                                plain_record(kind_entered, wytr::tp::rpc_io_reget, &stream),
+                                value_record(kind_left, wytr::tp::rpc_io_reget, &stream, 0)}));
 }
 
 TEST_F(RpcStream, PeerCloseThrowsIntZeroAfterItsRecords) {
@@ -128,34 +124,25 @@ TEST_F(RpcStream, PeerCloseThrowsIntZeroAfterItsRecords) {
   EXPECT_EQ(stream.get_char(), 'b');
   _peer.close();
   trace_capture capture(wytr::level::wait_note | wytr::level::error_text);
-  try {
-    stream.get_char();
-    ADD_FAILURE() << "no exception";
-  } catch (int code) {
-    EXPECT_EQ(code, 0);
-  }
+  EXPECT_EQ(thrown_int([&] { stream.get_char(); }), 0);
   EXPECT_EQ(
       records_of_class(capture.take(), wytr::class_id::rpc_input_output),
       (std::vector<captured_record>{
-          text_record(wait_note, tp_fill, &stream, "Waiting for Socket Read"),
-          text_record(wait_note, tp_fill, &stream, "After Socket Read:0"),
-          text_record(error_text, tp_fill, &stream, "ERROR: Invalid Length=0 in fill buffer."),
-          text_record(error_text, tp_fill, &stream, "ERROR: thrown in fill buffer.")}));
+          text_record(kind_wait, tp_fill, &stream, "Waiting for Socket Read"),
+          text_record(kind_wait, tp_fill, &stream, "After Socket Read:0"),
+          text_record(kind_error, tp_fill, &stream, "ERROR: Invalid Length=0 in fill buffer."),
+          text_record(kind_error, tp_fill, &stream, "ERROR: thrown in fill buffer.")}));
 }
 
 TEST_F(RpcStream, TimedOutReadPassesTheSocketCodeOn) {
   _near.doSelectWait(1);
   trace_capture capture(wytr::level::error_text);
-  try {
-    stream.get_char();
-    ADD_FAILURE() << "no exception";
-  } catch (unsigned long) {
-    // The code is the thread's last socket error, which a time-out does not set.
-  }
+  // The code is the thread's last socket error, which a time-out does not set.
+  EXPECT_THROW(stream.get_char(), unsigned long);
   std::vector<captured_record> const mine =
       records_of_class(capture.take(), wytr::class_id::rpc_input_output);
   ASSERT_EQ(mine.size(), 1u);
-  EXPECT_EQ(mine[0], text_record(error_text, tp_fill, &stream, "ERROR: thrown in fill buffer."));
+  EXPECT_EQ(mine[0], text_record(kind_error, tp_fill, &stream, "ERROR: thrown in fill buffer."));
 }
 
 TEST_F(RpcStream, LargeFlushArrivesWhole) {

@@ -9,8 +9,8 @@
 //
 //   qmgl_rpc_server_factory endpoint("kv", qmgl_rpc_server_factory::tcp);
 //   qmgl_rpc_server connection(endpoint);             // blocks until a client connects
-//   while (!connection.is_client_dead()) {
-//     qmgl_rpc_server_request request(connection);
+//   while (!connection.is_client_dead()) {            // ends with the int 0 when the
+//     qmgl_rpc_server_request request(connection);    // client has gone
 //     qmgl_value v;
 //     request >> v;                                   // read the request (values, text)
 //     request.consume_request();                      // drop what was not read
@@ -33,6 +33,14 @@
 // dead: the int 0 when the peer closed the connection, the socket error code as an unsigned
 // long when a read fails or its select wait times out, and the exceptions of qmgl_socket.h
 // for a failed send or connection.
+//
+// The request destructors do work on the connection (the client's reads the rest of the
+// reply, the server's sends the reply), so they may let such a failure out: they are
+// noexcept(false), and a request is best kept in a scope of its own inside the try block that
+// handles its failures. While another exception unwinds the stack, nothing leaves them: a
+// failure then marks the peer dead and is reported as an error text instead. The client's
+// lock is released on every way out of its request, so a failed call never leaves the
+// client's other calls waiting.
 //
 // Thread safety: one qmgl_rpc_client may be shared by threads; its requests take turns, one
 // whole exchange at a time. A request object belongs to one thread. A server connection and

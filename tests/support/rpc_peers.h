@@ -17,6 +17,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,7 @@
 #include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_value.h>
 #include <wygl/qmgl_value_reader.h>
+#include <wygl/wytr_ids.h>
 
 #include "support/loopback_services.h"
 #include "support/trace_capture.h"
@@ -135,12 +137,13 @@ class raw_peer {
   // unsigned long 10060 when nothing comes within wait_seconds); stops early at the peer's
   // close.
   std::string receive_message() {
-    std::string message;
-    while (message.empty() || message.back() != '\0') {
-      if (_pending.empty() && !read_more()) break;
-      message += _pending.front();
-      _pending.erase(0, 1);
+    std::size_t end;
+    for (std::size_t from = 0; (end = _pending.find('\0', from)) == std::string::npos;) {
+      from = _pending.size();
+      if (!read_more()) return std::exchange(_pending, std::string());
     }
+    std::string message = _pending.substr(0, end + 1);
+    _pending.erase(0, end + 1);
     return message;
   }
 
@@ -166,6 +169,24 @@ class raw_peer {
   std::unique_ptr<qmgl_socket> _socket;
   std::string _pending;
 };
+
+// The record kinds these tests look for.
+inline constexpr std::uint32_t kind_error = wytr::kind_word(wytr::kind::error_text);
+inline constexpr std::uint32_t kind_state = wytr::kind_word(wytr::kind::state_note);
+inline constexpr std::uint32_t kind_wait = wytr::kind_word(wytr::kind::wait_note);
+inline constexpr std::uint32_t kind_entered = wytr::kind_word(wytr::kind::public_entered);
+inline constexpr std::uint32_t kind_left = wytr::kind_word(wytr::kind::public_left);
+
+// The int that call threw (0 for a closed connection); nothing when it threw no int.
+template <class Call>
+std::optional<int> thrown_int(Call&& call) {
+  try {
+    call();
+  } catch (int code) {
+    return code;
+  }
+  return std::nullopt;
+}
 
 // The records of the given trace class, in order.
 inline std::vector<captured_record> records_of_class(std::vector<captured_record> const& all,
