@@ -1,6 +1,6 @@
-// What the socket tests need from the system beside the library: a free loopback port, and an
-// environment variable that programs started from the test inherit. One half for each
-// platform (support/posix, support/win32).
+// What the socket tests need from the system beside the library: a free loopback port, the
+// host name, and an environment variable that programs started from the test inherit. One half for
+// each platform (support/posix, support/win32).
 
 #ifndef WYGL_TESTS_SUPPORT_LOOPBACK_HOST_H
 #define WYGL_TESTS_SUPPORT_LOOPBACK_HOST_H
@@ -12,6 +12,9 @@
 // socket bound to port 0, which is closed again at once. Throws std::runtime_error when the
 // system gives none.
 unsigned short free_loopback_port();
+
+// This machine's host name, as the socket layer gives it (gethostname).
+std::string this_host_name();
 
 // The value of an environment variable of this process, if it is set.
 std::optional<std::string> environment_value(char const* name);
