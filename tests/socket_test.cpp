@@ -444,14 +444,15 @@ class SocketFactory : public Socket {};
 
 TEST_F(SocketFactory, TheTypeOnlyAppearsInTheEntryRecord) {
   trace_capture capture(all_socket_levels);
+  // 0 is the one other value the enumeration holds; the factory still makes a TCP socket.
   auto listener = std::make_unique<qmgl_socket_factory>(echo.c_str(),
-                                                        static_cast<qmgl_socket_factory::type>(7));
+                                                        static_cast<qmgl_socket_factory::type>(0));
   std::uint64_t const object = object_word(listener.get());
   auto const made = of_object(capture.take(), listener.get());
   ASSERT_EQ(made.size(), 5u);
   std::uint32_t const handle = handle_in(made[3]);
   EXPECT_EQ(made, (std::vector<captured_record>{
-                      text_record(entered, factory_constructor, object, echo + ", 7"),
+                      text_record(entered, factory_constructor, object, echo + ", 0"),
                       text_record(entered, service_lookup, object, "Service Name:" + echo),
                       value_record(left, service_lookup, object, 0),
                       text_record(state_note, factory_constructor, object,

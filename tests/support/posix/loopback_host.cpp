@@ -29,12 +29,6 @@ std::string this_host_name() {
   return name;
 }
 
-std::optional<std::string> environment_value(char const* name) {
-  char const* const value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
-
 void set_environment_value(char const* name, char const* value) {
   if (value != nullptr)
     ::setenv(name, value, 1);

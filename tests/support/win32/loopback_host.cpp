@@ -6,14 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <winsock2.h>
+#include "support/win32/windows_headers.h"
 
 namespace {
 
@@ -51,12 +44,6 @@ std::string this_host_name() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) throw std::runtime_error("no host name");
   return name;
-}
-
-std::optional<std::string> environment_value(char const* name) {
-  char const* const value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
 }
 
 void set_environment_value(char const* name, char const* value) {
