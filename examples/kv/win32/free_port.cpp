@@ -3,13 +3,7 @@
 
 #include <cstdio>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <winsock2.h>
+#include "windows_headers.h"
 
 int main() {
   WSADATA started;
