@@ -43,6 +43,8 @@ TEST(ErrorTablePosix, ErrnoMapsGiveTheWindowsNumbers) {
 
   EXPECT_EQ(socket_error_from_errno(0), 0u);
   EXPECT_EQ(socket_error_from_errno(EINTR), 10004u);
+  EXPECT_EQ(socket_error_from_errno(EBADF), 10038u) << "a closed handle is not a socket";
+  EXPECT_EQ(socket_error_from_errno(ENOTSOCK), 10038u);
   EXPECT_EQ(socket_error_from_errno(EAGAIN), 10035u);
   EXPECT_EQ(socket_error_from_errno(EWOULDBLOCK), 10035u);
   EXPECT_EQ(socket_error_from_errno(EINPROGRESS), 10035u);

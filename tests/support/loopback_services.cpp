@@ -1,12 +1,21 @@
 #include "support/loopback_services.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
 #include "support/loopback_host.h"
 
 namespace {
+
 constexpr char services_variable[] = "WYGL_SERVICES";
+
+std::optional<std::string> environment_value(char const* name) {
+  char const* const value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
 }  // namespace
 
 loopback_services::loopback_services()

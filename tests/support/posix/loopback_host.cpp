@@ -23,10 +23,10 @@ unsigned short free_loopback_port() {
   return ntohs(address.sin_port);
 }
 
-std::optional<std::string> environment_value(char const* name) {
-  char const* const value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
+std::string this_host_name() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) throw std::runtime_error("no host name");
+  return name;
 }
 
 void set_environment_value(char const* name, char const* value) {

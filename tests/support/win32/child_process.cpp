@@ -4,13 +4,7 @@
 
 #include <stdexcept>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/win32/windows_headers.h"
 
 namespace {
 

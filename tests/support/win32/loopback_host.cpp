@@ -6,14 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <winsock2.h>
+#include "support/win32/windows_headers.h"
 
 namespace {
 
@@ -46,10 +39,11 @@ unsigned short free_loopback_port() {
   return ntohs(address.sin_port);
 }
 
-std::optional<std::string> environment_value(char const* name) {
-  char const* const value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
+std::string this_host_name() {
+  winsock_user const user;
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) throw std::runtime_error("no host name");
+  return name;
 }
 
 void set_environment_value(char const* name, char const* value) {
