@@ -1,15 +1,14 @@
 // The key-value example service under load: requests per second for 1, 4 and 16 clients, each
 // on its own connection, doing 90 % gets and 10 % puts of 100-byte STR values over 1000 keys.
-// The server runs in this process, on a thread of its own, on a loopback port; its log is
-// written as in the real server (records reach the system at once, the disk once a second).
+// The server runs in this process, on a thread of its own, on a free loopback port named in a
+// services file (the tests' helper); its log is written as in the real server (records reach
+// the system at once, the disk once a second).
 //
 // The work is spread over client and server threads, so the figure is items per second of
 // real time (UseRealTime), not CPU time.
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,36 +16,36 @@
 
 #include <benchmark/benchmark.h>
 
-#include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_timer.h>
 
 #include "kv_client.h"
 #include "kv_server.h"
 #include "kv_service.h"
+#include "support/loopback_services.h"
 
 namespace {
 
 constexpr int key_count = 1000;
-constexpr char service_name[] = "kv-bench";
 
 std::string key_of(unsigned n) {
   return "key" + std::to_string(n % key_count);
 }
 
-// The service on a loopback port named in a services file of its own, served on a thread.
+// The service on a free loopback port named in a services file, served on a thread.
 class bench_server {
  public:
   bench_server()
       : _folder(std::filesystem::temp_directory_path() /
                 ("wygl-kv-bench-" + std::to_string(std::random_device{}()))),
-        _service(_folder.string()) {
+        _service(_folder.string()),
+        _name(_services.add("kv-bench")) {
     std::filesystem::create_directories(_folder);
     _service.open();
     qmgl_timer::create();
     _service.start_timers(kv_periods{});
-    _server = listen();
+    _server = std::make_unique<kv_server>(_service, _name);
     _runner = std::thread([this] { _server->run(); });
-    kv_client kv(service_name, "127.0.0.1");
+    kv_client kv(_name.c_str(), "127.0.0.1");
     std::string const value(100, 'v');
     for (unsigned n = 0; n < key_count; ++n)
       kv.call({"put", key_of(n).c_str(), value.c_str()});
@@ -62,28 +61,13 @@ class bench_server {
     std::filesystem::remove_all(_folder, ignored);
   }
 
- private:
-  // Tries ports of the dynamic range until one is free; the services file names it.
-  std::unique_ptr<kv_server> listen() {
-    std::mt19937 pick(std::random_device{}());
-    std::string const services = (_folder / "services").string();
-    _variable = "WYGL_SERVICES=" + services;
-    putenv(_variable.data());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::ofstream(services, std::ios::trunc)
-          << service_name << ' ' << 49152 + pick() % 16000 << "/tcp\n";
-      try {
-        return std::make_unique<kv_server>(_service, service_name);
-      } catch (exc_t const&) {
-        // Taken: another port.
-      }
-    }
-    throw std::runtime_error("no free loopback port");
-  }
+  std::string const& name() const { return _name; }
 
+ private:
   std::filesystem::path _folder;
-  std::string _variable;
   kv_service _service;
+  loopback_services _services;
+  std::string const _name;
   std::unique_ptr<kv_server> _server;
   std::thread _runner;
 };
@@ -94,8 +78,7 @@ bench_server& server() {
 }
 
 void BM_KvMixed(benchmark::State& state) {
-  server();
-  kv_client kv(service_name, "127.0.0.1");
+  kv_client kv(server().name().c_str(), "127.0.0.1");
   std::minstd_rand pick(static_cast<unsigned>(state.thread_index()) + 1);
   std::string const value(100, 'w');
   for (auto _ : state) {

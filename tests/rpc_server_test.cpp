@@ -1,6 +1,7 @@
 // The server side of calls, driven by raw clients that write the wire by hand.
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -204,9 +205,8 @@ TEST_F(RpcServer, FailedReplyLeavesTheDestructorAndMarksTheClientDead) {
     try {
       bounded_server_request request(server);
       request.consume_request();
-      client.close();  // gone before the reply: a large reply meets the closed connection
-      for (int i = 0; i < 8 * 1024 * 1024; ++i)
-        request.put_char('y');
+      request << "reply";
+      request.socket().close_socket();  // the reply cannot go out
     } catch (exc_t const&) {
       thrown = true;
     }
@@ -224,6 +224,35 @@ TEST_F(RpcServer, FailedReplyLeavesTheDestructorAndMarksTheClientDead) {
                                  mine[0].object, "set _server->_is_client_dead"));
   EXPECT_EQ(mine[2], text_record(kind_state, wytr::tp::rpc_server_request_destructor,
                                  mine[0].object, "set _server->_is_client_dead"));
+}
+
+TEST_F(RpcServer, DuringUnwindingAFailedReplyIsDroppedAndTheClientMarkedDead) {
+  trace_capture capture(wytr::level::error_text);
+  std::uint64_t object = 0;
+  std::string caught;
+  bool dead_after = false;
+  auto served = serve_in_thread(endpoint.factory(), [&](qmgl_rpc_server& server) {
+    try {
+      bounded_server_request request(server);
+      object = object_word(&request);
+      read_values(request);
+      request << "reply";
+      request.socket().close_socket();  // the reply cannot go out
+      throw std::runtime_error("handler failure");
+    } catch (std::runtime_error const& e) {
+      caught = e.what();  // the handler's own exception, not the failed send
+    }
+    dead_after = server.is_client_dead();
+  });
+  client.send(std::string("1\0", 2));
+  ASSERT_TRUE(finished(served));
+  EXPECT_EQ(caught, "handler failure");
+  EXPECT_TRUE(dead_after);
+  std::vector<captured_record> const mine =
+      records_of_class(capture.take(), wytr::class_id::rpc_server_request);
+  ASSERT_FALSE(mine.empty());
+  EXPECT_EQ(mine.back(), text_record(kind_error, wytr::tp::rpc_server_request_destructor, object,
+                                     "ERROR: Failure dropped during unwinding: CLIENT DIED"));
 }
 
 TEST_F(RpcServer, FactoryTypeReachesTheSocketFactoryAsZeroOrOne) {

@@ -108,8 +108,12 @@ struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
   // The bytes received and not yet read.
   std::string const& get_input_buffer() const;
   // The next byte, 0 to 255, removed from the buffer. With an empty buffer, calls
-  // fill_buffer once first; -1 when the buffer is still empty after it.
-  int get_buffered_char();
+  // fill_buffer once first; -1 when the buffer is still empty after it. A buffered byte is
+  // taken inline: this runs once per character read.
+  int get_buffered_char() {
+    if (_read_offset < _buffer.size()) return static_cast<unsigned char>(_buffer[_read_offset++]);
+    return refill_and_get();
+  }
 
  private:
   // Fetches more data and appends it with add_data, or appends nothing when no more data
@@ -118,6 +122,8 @@ struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
 
   // Drops the bytes already read from the front of _buffer.
   void compact() const;
+  // get_buffered_char with nothing buffered.
+  int refill_and_get();
 
   mutable std::string _buffer;
   mutable std::size_t _read_offset = 0;

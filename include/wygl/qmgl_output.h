@@ -114,8 +114,14 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
 
   // Appends c to the pending characters, growing the buffer when it is full. Never
   // delivers anything by itself. Raises exc_not_enough_memory_t, leaving the buffer as it
-  // was.
-  void put_buffered_char(char c);
+  // was. A character that fits is stored inline: this runs once per character written.
+  void put_buffered_char(char c) {
+    if (_length < _capacity) {
+      _buffer[_length++] = c;
+      return;
+    }
+    grow_and_put(c);
+  }
 
   // Nothing when no character is pending. Otherwise copies the pending block into the last
   // buffer, calls really_flush_buffer with the whole block and, only when that returns,
@@ -127,6 +133,8 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
  private:
   // Delivers exactly length bytes, or throws.
   virtual void really_flush_buffer(char const* data, int length) = 0;
+  // put_buffered_char with a full buffer.
+  void grow_and_put(char c);
 
   int _capacity;
   char* _buffer;

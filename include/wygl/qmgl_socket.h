@@ -48,8 +48,10 @@ struct WYGL_API qmgl_socket_factory
   enum type { tcp = 1 };
 
   // Listens on all local addresses of the service's port, with SO_REUSEADDR. Raises the
-  // socket error of the lookup, socket, setsockopt, bind (10048 when the port is taken) or
-  // listen; whatever fails after the socket is made, the new handle is closed first.
+  // socket error of the lookup, socket, setsockopt, bind or listen; whatever fails after the
+  // socket is made, the new handle is closed first. A port that another listener holds is
+  // refused with 10048 on POSIX systems (10013 under Wine), while Windows lets a socket with
+  // SO_REUSEADDR share it.
   qmgl_socket_factory(char const* service, type socket_type);
   // Listens on the first address of host, or on all local addresses when host is null. The
   // lookups run first, so an unknown service or host leaves no socket behind.
@@ -98,8 +100,9 @@ struct WYGL_API qmgl_socket : qmgl_ban_copy,
 
   // Receives at most length bytes into buffer; 0 once the peer has closed its side. A length
   // above INT_MAX receives at most INT_MAX bytes. Throws the socket error code as an unsigned
-  // long when the wait times out or the receive fails; after a time-out that code is the
-  // thread's last socket error as it stood, since a time-out sets none.
+  // long when the wait times out or the receive fails. A time-out sets no error of its own:
+  // its code is the thread's last socket error as the system leaves it (on POSIX systems
+  // unchanged; Wine's select clears it to 0).
   unsigned int read(void* buffer, unsigned int length);
   // Sends up to length bytes from buffer (at most INT_MAX) and returns how many went; callers
   // loop. Sending to a peer that has gone raises an error, never a signal. Raises the socket

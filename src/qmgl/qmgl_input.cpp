@@ -88,12 +88,10 @@ std::string const& qmgl_input_buffer_mixin::get_input_buffer() const {
   return _buffer;
 }
 
-int qmgl_input_buffer_mixin::get_buffered_char() {
-  if (_read_offset == _buffer.size()) {
-    clear_data();
-    fill_buffer();
-    if (_buffer.empty()) return -1;
-  }
+int qmgl_input_buffer_mixin::refill_and_get() {
+  clear_data();
+  fill_buffer();
+  if (_buffer.empty()) return -1;
   return static_cast<unsigned char>(_buffer[_read_offset++]);
 }
 

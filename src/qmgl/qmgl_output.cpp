@@ -94,20 +94,18 @@ qmgl_output_buffer_mixin::~qmgl_output_buffer_mixin() noexcept(false) {
   delete[] _last_buffer;
 }
 
-void qmgl_output_buffer_mixin::put_buffered_char(char c) {
-  if (_length == _capacity) {
-    // The reported capacity grows in fixed steps; the memory behind it at least doubles,
-    // so that a long output is copied a logarithmic number of times, not once per step.
-    if (static_cast<std::size_t>(_capacity) + capacity_step > _allocated) {
-      std::size_t const grown = std::max(_allocated * 2, _allocated + capacity_step);
-      char* bigger = allocate_chars(grown, __LINE__);
-      std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
-      delete[] _buffer;
-      _buffer = bigger;
-      _allocated = grown;
-    }
-    _capacity += capacity_step;
+void qmgl_output_buffer_mixin::grow_and_put(char c) {
+  // The reported capacity grows in fixed steps; the memory behind it at least doubles, so
+  // that a long output is copied a logarithmic number of times, not once per step.
+  if (static_cast<std::size_t>(_capacity) + capacity_step > _allocated) {
+    std::size_t const grown = std::max(_allocated * 2, _allocated + capacity_step);
+    char* bigger = allocate_chars(grown, __LINE__);
+    std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
+    delete[] _buffer;
+    _buffer = bigger;
+    _allocated = grown;
   }
+  _capacity += capacity_step;
   _buffer[_length++] = c;
 }
 

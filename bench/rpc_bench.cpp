@@ -1,0 +1,188 @@
+// RPC calls on loopback against raw TCP carrying the same bytes in the same run: the round
+// trip of a small value call, and the throughput of 1 MB bodies echoed back.
+//
+// Each benchmark runs its server on a thread of its own, on a free loopback port named in a
+// temporary services file; the raw side reads and writes through qmgl_socket directly. Times
+// are wall-clock (UseRealTime): the calling thread spends most of a round trip waiting.
+
+#include <future>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include <benchmark/benchmark.h>
+#include <wygl/qmgl_rpc.h>
+#include <wygl/qmgl_value.h>
+#include <wygl/qmgl_value_reader.h>
+
+#include "support/loopback_services.h"
+
+namespace {
+
+constexpr std::size_t megabyte = 1024 * 1024;
+
+// The services file of the whole run; each benchmark run names a fresh port in it.
+loopback_services& services() {
+  static loopback_services file;
+  return file;
+}
+
+// One connection: a listening endpoint, and a server thread that serves its first
+// connection with serve(socket or RPC server) until the client goes.
+template <class Server>
+struct served_connection {
+  std::string service = services().add("bench");
+  qmgl_rpc_server_factory factory{service.c_str(), qmgl_rpc_server_factory::tcp};
+  std::future<void> server;
+
+  template <class Serve>
+  void start(Serve serve) {
+    server = std::async(std::launch::async, [this, serve] {
+      try {
+        Server end(factory);
+        serve(end);
+      } catch (...) {
+        // The client left: the int 0, or a socket error on the way out.
+      }
+    });
+  }
+};
+
+// Writes all of bytes to socket.
+void send_all(qmgl_socket& socket, char const* bytes, std::size_t length) {
+  for (std::size_t sent = 0; sent < length;)
+    sent += socket.write(const_cast<char*>(bytes) + sent, static_cast<unsigned>(length - sent));
+}
+
+// Reads into buffer up to and including the next 0x00 (a message ends with its last read);
+// returns the message's length, or 0 when the peer has closed.
+std::size_t receive_message(qmgl_socket& socket, std::string& buffer) {
+  std::size_t length = 0;
+  for (;;) {
+    if (buffer.size() - length < 65536) buffer.resize(length + 65536);
+    unsigned int const n = socket.read(buffer.data() + length, 65536);
+    if (n == 0) return 0;
+    length += n;
+    if (buffer[length - 1] == '\0') return length;
+  }
+}
+
+// The raw server: every message comes back as it came.
+void raw_echo(qmgl_socket& socket) {
+  std::string buffer;
+  for (std::size_t n; (n = receive_message(socket, buffer)) != 0;)
+    send_all(socket, buffer.data(), n);
+}
+
+// The bytes of the small call: one INT and one short STR, as the value writer writes them.
+std::string small_call_text() {
+  struct text_sink : qmgl_output_imp {
+    std::string text;
+    void really_put_char(char c) override { text += c; }
+  } out;
+  qmgl_value(4711).stream_out(out);
+  qmgl_value("hello").stream_out(out);
+  return out.text + '\0';
+}
+
+void BM_RpcSmallCallRoundTrip(benchmark::State& state) {
+  served_connection<qmgl_rpc_server> connection;
+  connection.start([](qmgl_rpc_server& server) {
+    while (!server.is_client_dead()) {
+      qmgl_rpc_server_request request(server);
+      qmgl_value number;
+      qmgl_value text;
+      request >> number >> text;
+      request.consume_request();
+      number.stream_out(request);
+      text.stream_out(request);
+    }
+  });
+  {
+    qmgl_rpc_client client(connection.service.c_str(), "127.0.0.1");
+    qmgl_value const number(4711);
+    qmgl_value const text("hello");
+    for (auto _ : state) {
+      qmgl_rpc_client_request call(client);
+      number.stream_out(call);
+      text.stream_out(call);
+      call.end_of_request();
+      qmgl_value a;
+      qmgl_value b;
+      call >> a >> b;
+      benchmark::DoNotOptimize(a.as_int());
+    }
+  }
+  connection.server.wait();
+}
+BENCHMARK(BM_RpcSmallCallRoundTrip)->UseRealTime();
+
+void BM_RawSmallCallRoundTrip(benchmark::State& state) {
+  served_connection<qmgl_socket> connection;
+  connection.start(raw_echo);
+  {
+    qmgl_socket client(connection.service.c_str(), "127.0.0.1");
+    std::string const bytes = small_call_text();
+    std::string buffer;
+    for (auto _ : state) {
+      send_all(client, bytes.data(), bytes.size());
+      benchmark::DoNotOptimize(receive_message(client, buffer));
+    }
+  }
+  connection.server.wait();
+}
+BENCHMARK(BM_RawSmallCallRoundTrip)->UseRealTime();
+
+std::string body_of_one_megabyte() {
+  std::string body(megabyte, ' ');
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>('a' + i % 26);
+  return body;
+}
+
+void BM_RpcEchoOneMegabyte(benchmark::State& state) {
+  served_connection<qmgl_rpc_server> connection;
+  connection.start([](qmgl_rpc_server& server) {
+    while (!server.is_client_dead()) {
+      qmgl_rpc_server_request request(server);
+      for (char c = request.get_char(); c != '\0'; c = request.get_char())
+        request.put_char(c);
+    }
+  });
+  {
+    qmgl_rpc_client client(connection.service.c_str(), "127.0.0.1");
+    std::string const body = body_of_one_megabyte();
+    for (auto _ : state) {
+      qmgl_rpc_client_request call(client);
+      for (char c : body)
+        call.put_char(c);
+      call.end_of_request();
+      std::size_t received = 0;
+      while (call.get_char() != '\0')
+        ++received;
+      benchmark::DoNotOptimize(received);
+    }
+  }
+  connection.server.wait();
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(megabyte));
+}
+BENCHMARK(BM_RpcEchoOneMegabyte)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_RawEchoOneMegabyte(benchmark::State& state) {
+  served_connection<qmgl_socket> connection;
+  connection.start(raw_echo);
+  {
+    qmgl_socket client(connection.service.c_str(), "127.0.0.1");
+    std::string const body = body_of_one_megabyte() + '\0';
+    std::string buffer;
+    for (auto _ : state) {
+      send_all(client, body.data(), body.size());
+      benchmark::DoNotOptimize(receive_message(client, buffer));
+    }
+  }
+  connection.server.wait();
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(megabyte));
+}
+BENCHMARK(BM_RawEchoOneMegabyte)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
