@@ -9,6 +9,7 @@
 namespace {
 
 using wytr::depth;
+using wytr::note;
 using wytr::operation_scope;
 
 // The largest number of bytes one fill_buffer asks the socket for.
@@ -16,14 +17,6 @@ constexpr unsigned int chunk_size = 16384;
 
 char const* or_empty(char const* text) {
   return text != nullptr ? text : "";
-}
-
-// Writes a text record without an operation scope around it.
-template <class... Args>
-void note(std::uint32_t level, std::uint8_t kind, std::uint32_t tracepoint, void const* object,
-          char const* format, Args... args) noexcept {
-  if (wytr_enabled(level))
-    wytr::write_text(wytr::kind_word(kind), tracepoint, object, format, args...);
 }
 
 // The one shape of every transfer step of a request: an operation scope around the

@@ -56,13 +56,6 @@ int winsock_length(unsigned int length) {
   return length > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(length);
 }
 
-template <class... Args>
-void note(std::uint32_t tracepoint, void const* object, std::uint32_t levels,
-          std::uint8_t kind_number, char const* format, Args... args) {
-  if (wytr_enabled(levels))
-    wytr::write_text(wytr::kind_word(kind_number), tracepoint, object, format, args...);
-}
-
 // An error text (level 0x8) whose format takes args and then, last, the system's text for
 // code (%S).
 template <class... Args>
@@ -70,8 +63,8 @@ void note_error_with_reason(std::uint32_t tracepoint, void const* object, std::u
                             char const* format, Args... args) {
   if (!wytr_enabled(wytr::level::error_text)) return;
   std::wstring const reason = wygl::wide_system_text(code);
-  note(tracepoint, object, wytr::level::error_text, wytr::kind::error_text, format, args...,
-       reason.c_str());
+  wytr::note(wytr::level::error_text, wytr::kind::error_text, tracepoint, object, format, args...,
+             reason.c_str());
 }
 
 // Shuts a socket down both ways and closes it, with the resource event that shows the result
@@ -79,8 +72,8 @@ void note_error_with_reason(std::uint32_t tracepoint, void const* object, std::u
 void close_with_record(os::socket_handle handle, std::uint32_t tracepoint, void const* object) {
   os::shut_down_socket(handle);
   int const closed = os::close_socket(handle);
-  note(tracepoint, object, wytr::level::resource, wytr::kind::resource,
-       "close(_handle:0x%x) = rc == %d", handle, closed);
+  wytr::note(wytr::level::resource, wytr::kind::resource, tracepoint, object,
+             "close(_handle:0x%x) = rc == %d", handle, closed);
 }
 
 // A handle made by a construction or a reconnect that is not finished yet: shut down and
@@ -133,8 +126,8 @@ void check_step(int result, char const* failure_format, std::uint32_t tracepoint
                 void const* object, int line) {
   if (result >= 0) return;
   std::uint32_t const code = os::last_socket_error();
-  note(tracepoint, object, wytr::level::error_text, wytr::kind::error_text, failure_format,
-       static_cast<int>(code));
+  wytr::note(wytr::level::error_text, wytr::kind::error_text, tracepoint, object, failure_format,
+             static_cast<int>(code));
   raise_socket_error(line, code);
 }
 
@@ -185,8 +178,8 @@ void qmgl_socket_factory::listen_on(char const* service, char const* host) {
   check_step(os::listen_on_socket(listening.get(), longest_backlog), "ERROR listen failure rc=%d\n",
              tracepoint, this, __LINE__);
   _handle = listening.release();
-  note(tracepoint, this, wytr::level::state_note, wytr::kind::state_note,
-       "socket handle(Socket Factory) = 0x%x", _handle);
+  wytr::note(wytr::level::state_note, wytr::kind::state_note, tracepoint, this,
+             "socket handle(Socket Factory) = 0x%x", _handle);
 }
 
 qmgl_socket_factory::~qmgl_socket_factory() {
@@ -204,8 +197,8 @@ qmgl_socket::qmgl_socket(qmgl_socket_factory& factory)
   operation_scope scope(tracepoint, depth::public_operation, this, "%p",
                         static_cast<void const*>(&factory));
   os::socket_handle const accepted = os::accept_connection(factory._handle);
-  note(tracepoint, this, wytr::level::state_note, wytr::kind::state_note, "socket handle = 0x%x",
-       accepted);
+  wytr::note(wytr::level::state_note, wytr::kind::state_note, tracepoint, this,
+             "socket handle = 0x%x", accepted);
   new_socket taken(accepted);
   switch_on(taken.get(), os::socket_option::keep_alive, tracepoint, this);
   _handle = taken.release();
@@ -266,8 +259,8 @@ void qmgl_socket::doSelectWait(int seconds) {
 
 std::uint32_t qmgl_socket::connect_to_service(std::uint32_t tracepoint) {
   new_socket connecting;
-  note(tracepoint, this, wytr::level::state_note, wytr::kind::state_note, "socket handle = 0x%x",
-       connecting.get());
+  wytr::note(wytr::level::state_note, wytr::kind::state_note, tracepoint, this,
+             "socket handle = 0x%x", connecting.get());
   switch_on(connecting.get(), os::socket_option::keep_alive, tracepoint, this);
   os::ipv4_address address;
   address.port = port_of_service(_service, this);

@@ -23,6 +23,14 @@
 
 namespace wytr {
 
+// Writes a text record (kind_number, tracepoint, object) when `levels` is enabled: the texts
+// written outside any operation scope, and the notes of a scope.
+template <class... Args>
+void note(std::uint32_t levels, std::uint8_t kind_number, std::uint32_t tracepoint,
+          void const* object, char const* format, Args... args) noexcept {
+  if (wytr_enabled(levels)) write_text(kind_word(kind_number), tracepoint, object, format, args...);
+}
+
 // Public operations report at levels 0x1000/0x2000 with kinds 0x20/0x21; inner ones at
 // 0x10000/0x20000 with kinds 0x2A/0x2B.
 enum class depth : std::uint32_t {
@@ -59,8 +67,7 @@ class operation_scope {
   template <class... Args>
   void note(std::uint32_t levels, std::uint8_t kind_number, char const* format,
             Args... args) const noexcept {
-    if (wytr_enabled(levels))
-      write_text(kind_word(kind_number), tracepoint_, object_, format, args...);
+    wytr::note(levels, kind_number, tracepoint_, object_, format, args...);
   }
 
  private:
