@@ -105,6 +105,11 @@ TEST_F(RpcClient, ConstructorsWithAHostWriteTheirEntryRecord) {
     expected.push_back(text_record(kind_entered, tp, &null_host,
                                    std::string("Service:") + endpoint.service() + " Host:"));
     expected.push_back(value_record(kind_left, tp, &null_host, 0));
+    // A null wide host is the empty name, which means this host as for a narrow one.
+    qmgl_rpc_client null_wide_host(endpoint.service(), static_cast<unsigned short const*>(nullptr));
+    expected.push_back(text_record(kind_entered, tp, &null_wide_host,
+                                   std::string("Service:") + endpoint.service() + " Host:"));
+    expected.push_back(value_record(kind_left, tp, &null_wide_host, 0));
     qmgl_rpc_client service_only(endpoint.service());  // writes nothing of its own
   }
   EXPECT_EQ(records_of_class(capture.take(), wytr::class_id::rpc_client), expected);

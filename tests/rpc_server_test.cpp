@@ -286,4 +286,22 @@ TEST_F(RpcServer, FactoryWithAWideHostListensOnThatAddress) {
   EXPECT_TRUE(finished(served));
 }
 
+// Unlike a null narrow host, which means all local addresses, a null wide host becomes the
+// empty name and goes through the host lookup; whether that finds an address is the system's
+// affair, so only the lookup itself is asserted.
+TEST_F(RpcServer, FactoryWithANullWideHostLooksUpTheEmptyName) {
+  trace_capture capture(wytr::level::public_entry);
+  std::string const service = endpoint.another_service();
+  try {
+    qmgl_rpc_server_factory factory(service.c_str(), static_cast<unsigned short const*>(nullptr));
+  } catch (exc_t const&) {
+  }
+  { qmgl_rpc_server_factory all_addresses(service.c_str(), static_cast<char const*>(nullptr)); }
+  std::vector<std::string> lookups;
+  for (captured_record const& r : capture.take())
+    if (r.tracepoint == wytr::tp::socket_host_lookup && r.kind == kind_entered)
+      lookups.push_back(r.data);
+  EXPECT_EQ(lookups, std::vector<std::string>{"Host Name:"});
+}
+
 }  // namespace
