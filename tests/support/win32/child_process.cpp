@@ -2,11 +2,15 @@
 
 #include "support/child_process.h"
 
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 
 #include "support/win32/windows_headers.h"
 
 namespace {
+
+constexpr int start_attempts = 3;
 
 // One word of a command line, quoted as the runtime's argument parser reads it back.
 std::string quoted(std::string const& word) {
@@ -73,11 +77,22 @@ void child_process::start(std::string const& program, std::vector<std::string> c
     startup.hStdError = output;
   }
   PROCESS_INFORMATION started{};
-  BOOL const made =
-      CreateProcessA(program.c_str(), command.data(), nullptr, nullptr,
-                     output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &started);
+  // Under Wine a start has been seen to fail once in a long run, right after other children
+  // ended, and to succeed when repeated; a real fault fails every attempt and is reported
+  // with its code.
+  BOOL made = FALSE;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < start_attempts && !made; ++attempt) {
+    made = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr,
+                          output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &started);
+    if (made) break;
+    start_error = GetLastError();
+    std::fprintf(stderr, "child_process: CreateProcess of %s failed with error %lu\n",
+                 program.c_str(), static_cast<unsigned long>(start_error));
+  }
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (!made) throw std::runtime_error("cannot start " + program);
+  if (!made)
+    throw std::runtime_error("cannot start " + program + ": error " + std::to_string(start_error));
   CloseHandle(started.hThread);
   _process = reinterpret_cast<std::intptr_t>(started.hProcess);
   _running = true;
