@@ -126,12 +126,19 @@ std::optional<unsigned long> read_failure(qmgl_socket& socket) {
   return std::nullopt;
 }
 
+// The object as its word, so that an object already destroyed can be named without using
+// its pointer after the delete.
 std::vector<captured_record> of_object(std::vector<captured_record> const& records,
-                                       void const* object) {
+                                       std::uint64_t object) {
   std::vector<captured_record> mine;
   for (captured_record const& r : records)
-    if (r.object == object_word(object)) mine.push_back(r);
+    if (r.object == object) mine.push_back(r);
   return mine;
+}
+
+std::vector<captured_record> of_object(std::vector<captured_record> const& records,
+                                       void const* object) {
+  return of_object(records, object_word(object));
 }
 
 std::vector<captured_record> of_kind(std::vector<captured_record> const& records,
@@ -224,7 +231,7 @@ TEST_F(Socket, ConnectingWritesItsOperationsWithTheHandleAndTheLookups) {
   ASSERT_TRUE(accepted_within_limit(accepting));
 
   client.reset();
-  EXPECT_EQ(of_object(capture.take(), reinterpret_cast<void const*>(object)),
+  EXPECT_EQ(of_object(capture.take(), object),
             (std::vector<captured_record>{
                 text_record(entered, socket_destructor, object, "Handle:0x" + hex(handle, true)),
                 text_record(resource, socket_destructor, object, close_text(handle)),
@@ -268,7 +275,7 @@ TEST_F(Socket, CloseSocketThenDestructionClosesTheHandleOnce) {
   pair.client->close_socket();
   pair.client->close_socket();  // closes nothing: the number may already be another socket's
   pair.client.reset();
-  EXPECT_EQ(of_object(capture.take(), reinterpret_cast<void const*>(object)),
+  EXPECT_EQ(of_object(capture.take(), object),
             (std::vector<captured_record>{
                 text_record(entered, close_socket_tp, object, handle_text),
                 text_record(resource, close_socket_tp, object, close_text(handle)),
@@ -349,7 +356,7 @@ TEST_F(Socket, AFailedReconnectLeavesTheSocketClosedAndALaterOneConnects) {
   pair.server = reconnect_through(*listener, *pair.client);
   ASSERT_TRUE(talks(pair));
   EXPECT_EQ(pair.client->get_retry_count(), 2);
-  void const* const object = pair.client.get();
+  std::uint64_t const object = object_word(pair.client.get());
   pair.client.reset();
   EXPECT_EQ(of_kind(of_object(capture.take(), object), resource).size(), 1u);
 }
@@ -462,7 +469,7 @@ TEST_F(SocketFactory, TheTypeOnlyAppearsInTheEntryRecord) {
 
   capture.take();
   listener.reset();
-  EXPECT_EQ(of_object(capture.take(), reinterpret_cast<void const*>(object)),
+  EXPECT_EQ(of_object(capture.take(), object),
             (std::vector<captured_record>{
                 plain_record(entered, factory_destructor, object),
                 text_record(resource, factory_destructor, object, close_text(handle)),
