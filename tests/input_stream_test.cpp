@@ -38,6 +38,7 @@ struct block_source : qmgl_input_imp, qmgl_input_buffer_mixin {
 
   using qmgl_input_buffer_mixin::add_data;
   using qmgl_input_buffer_mixin::get_buffered_char;
+  using qmgl_input_buffer_mixin::get_buffered_chars;
   using qmgl_input_buffer_mixin::get_input_buffer;
 
  private:
@@ -239,6 +240,27 @@ TEST(InputStream, BufferHoldsTheUnreadBytes) {
   }
   block_source many(blocks);
   EXPECT_EQ(read_all(many), expected);
+}
+
+TEST(InputStream, BlockTakeStopsAfterTheFirstNulAndFillsOnlyWhenEmpty) {
+  block_source in({std::string("abc\0de", 6), "fgh"});
+  char into[16];
+  EXPECT_EQ(in.get_buffered_chars(into, 0), 0u);
+  EXPECT_EQ(in.fills, 0) << "a capacity of 0 reads nothing";
+
+  ASSERT_EQ(in.get_buffered_chars(into, sizeof into), 4u);
+  EXPECT_EQ(std::string(into, 4), std::string("abc\0", 4)) << "the NUL is moved, nothing after it";
+  EXPECT_EQ(in.fills, 1);
+  ASSERT_EQ(in.get_buffered_chars(into, 1), 1u);
+  EXPECT_EQ(into[0], 'd');
+  ASSERT_EQ(in.get_buffered_chars(into, sizeof into), 1u) << "the rest of the block, no fill";
+  EXPECT_EQ(into[0], 'e');
+  EXPECT_EQ(in.fills, 1);
+
+  ASSERT_EQ(in.get_buffered_chars(into, sizeof into), 3u);
+  EXPECT_EQ(std::string(into, 3), "fgh");
+  EXPECT_EQ(in.get_buffered_chars(into, sizeof into), 0u) << "a fill that adds nothing";
+  EXPECT_EQ(in.fills, 3);
 }
 
 TEST(InputStream, CopyToOutputEndsAtTheEnd) {

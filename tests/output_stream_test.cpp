@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_output.h>
 
 namespace {
@@ -30,6 +31,11 @@ struct block_sink : qmgl_output_imp, qmgl_output_buffer_mixin {
   bool fail_next = false;
 
   void flush() override { flush_buffer(); }
+  using qmgl_output_buffer_mixin::leave_spare_memory;
+  using qmgl_output_buffer_mixin::put_buffered_chars;
+  using qmgl_output_buffer_mixin::take_spare_memory;
+  // What the last block held while each block was being delivered.
+  std::vector<std::string> last_during_delivery;
 
  private:
   void really_put_char(char c) override { put_buffered_char(c); }
@@ -39,6 +45,8 @@ struct block_sink : qmgl_output_imp, qmgl_output_buffer_mixin {
       throw std::runtime_error("delivery failed");
     }
     blocks.emplace_back(data, static_cast<std::size_t>(length));
+    last_during_delivery.emplace_back(get_last_output_buffer(),
+                                      static_cast<std::size_t>(get_last_output_buffer_length()));
   }
 };
 
@@ -255,6 +263,78 @@ TEST(OutputStream, CapacityFollowsTheStepsForALongOutput) {
   EXPECT_EQ(sink.blocks[0], expected);
 }
 
+TEST(OutputStream, BlockAppendReachesTheCapacityOfTheCharacterLoop) {
+  // Lengths around the step boundaries, each after a few characters already pending.
+  for (std::size_t length : {0u, 1u, 1021u, 1022u, 17405u, 17406u, 40000u, 1000000u}) {
+    std::string block(length, ' ');
+    for (std::size_t i = 0; i < length; ++i)
+      block[i] = static_cast<char>(i % 253);
+    block_sink by_block;
+    block_sink by_char;
+    for (block_sink* sink : {&by_block, &by_char})
+      *sink << "ab";
+    by_block.put_buffered_chars(block.data(), block.size());
+    for (char c : block)
+      by_char.put_char(c);
+    EXPECT_EQ(by_block.get_output_buffer_capacity(), by_char.get_output_buffer_capacity())
+        << length;
+    EXPECT_EQ(pending(by_block), "ab" + block) << length;
+  }
+}
+
+TEST(OutputStream, BlockAppendPastIntMaxRaisesAndKeepsThePendingText) {
+  block_sink sink;
+  sink << "kept";
+  char const byte = 'x';
+  // The length alone is checked: nothing is read from the (one-byte) data.
+  EXPECT_THROW(sink.put_buffered_chars(&byte, std::size_t{INT_MAX}), exc_not_enough_memory_t);
+  EXPECT_EQ(pending(sink), "kept");
+  EXPECT_EQ(sink.get_output_buffer_capacity(), 1024);
+}
+
+TEST(OutputStream, FlushesInTurnKeepEachBlockAsTheLastOne) {
+  block_sink sink;
+  std::string const long_text(50000, 'L');
+  for (std::string const& text : {std::string("one"), long_text, std::string("three")}) {
+    sink << text.c_str();
+    sink.flush();
+    EXPECT_EQ(last_block(sink), text);
+  }
+  EXPECT_EQ(sink.blocks, (std::vector<std::string>{"one", long_text, "three"}));
+  EXPECT_EQ(sink.last_during_delivery, sink.blocks) << "the last block is set before delivery";
+  sink << "four";
+  EXPECT_EQ(pending(sink), "four");
+  EXPECT_EQ(last_block(sink), "three");
+}
+
+TEST(OutputStream, SpareMemoryPassesToTheNextSinkUnseen) {
+  qmgl_output_buffer_spare spare;
+  std::string const text(100000, 's');
+  char const* used = nullptr;
+  {
+    block_sink first;
+    first.take_spare_memory(spare);  // nothing kept yet
+    first << text.c_str();
+    first.flush();
+    used = first.get_last_output_buffer();
+    first.leave_spare_memory(spare);
+  }
+  block_sink second;
+  second.take_spare_memory(spare);
+  EXPECT_EQ(second.get_output_buffer_capacity(), 1024);
+  EXPECT_EQ(second.get_output_buffer_length(), 0);
+  EXPECT_EQ(second.get_last_output_buffer(), nullptr);
+  EXPECT_EQ(second.get_last_output_buffer_length(), 0);
+  second << text.c_str();
+  // 1024 + k * 16384 >= 100000 first for k = 7, as for a fresh sink.
+  EXPECT_EQ(second.get_output_buffer_capacity(), 1024 + 7 * 16384);
+  char const* const pending_memory = second.get_output_buffer();
+  second.flush();
+  EXPECT_TRUE(pending_memory == used || second.get_output_buffer() == used)
+      << "the first sink's memory is reused";
+  EXPECT_EQ(second.blocks, std::vector<std::string>{text});
+}
+
 TEST(OutputStream, FailedDeliveryKeepsTheBlockForTheNextFlush) {
   block_sink sink;
   sink << "first";
@@ -266,6 +346,7 @@ TEST(OutputStream, FailedDeliveryKeepsTheBlockForTheNextFlush) {
   EXPECT_EQ(last_block(sink), "second") << "the copy is made before delivery";
 
   sink << '!';
+  EXPECT_EQ(last_block(sink), "second") << "the last block is a copy, not the pending text";
   sink.flush();
   EXPECT_EQ(sink.blocks, (std::vector<std::string>{"first", "second!"}));
   EXPECT_EQ(sink.get_output_buffer_length(), 0);

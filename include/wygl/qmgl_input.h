@@ -79,6 +79,16 @@ struct WYGL_API qmgl_input_imp : public qmgl_input {
   char end_of_source(char end_char = '\0');
   // Sets the end flag without reading or raising.
   void mark_at_end() { _at_end = true; }
+  // For sources that also read in blocks: whether characters may be taken from the source
+  // without passing through get_char, that is, whether nothing is pushed back and nothing
+  // would be echoed.
+  bool reads_directly() const { return !_have_returned_char && _echo_target == nullptr; }
+  // Records c as read by a block read, as get_char records a character: it is the one
+  // return_char pushes back, and a NUL sets the end flag.
+  void note_read(char c) {
+    _last_char = c;
+    if (c == '\0') _at_end = true;
+  }
 
  private:
   // Returns the next character of the source; at its end, returns end_of_source().
@@ -114,6 +124,10 @@ struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
     if (_read_offset < _buffer.size()) return static_cast<unsigned char>(_buffer[_read_offset++]);
     return refill_and_get();
   }
+  // Moves buffered bytes into into: at most capacity of them, and none after the first NUL,
+  // which is moved too. With an empty buffer, calls fill_buffer once first. Returns the
+  // number moved; 0 for a capacity of 0, or when the buffer is still empty after the fill.
+  std::size_t get_buffered_chars(char* into, std::size_t capacity);
 
  private:
   // Fetches more data and appends it with add_data, or appends nothing when no more data

@@ -24,6 +24,8 @@
 #ifndef WYGL_QMGL_OUTPUT_H
 #define WYGL_QMGL_OUTPUT_H
 
+#include <cstddef>
+
 #include <wygl/qmgl_ban.h>
 #include <wygl/qmgl_hex.h>
 #include <wygl/qmgl_ntarray.h>
@@ -60,6 +62,11 @@ struct WYGL_API qmgl_output_imp : public qmgl_output {
   // Replaces any earlier echo target. There is no way to remove an echo again.
   void echo_to(qmgl_output& other) override;
 
+ protected:
+  // For sinks that also take blocks: whether characters may reach the sink without passing
+  // through put_char, that is, whether nothing would be echoed.
+  bool writes_directly() const { return _echo_target == nullptr; }
+
  private:
   // Delivers one character to the sink's destination, without echo.
   virtual void really_put_char(char c) = 0;
@@ -87,6 +94,24 @@ struct WYGL_API qmgl_output_black_hole : public qmgl_output_imp {
   void really_put_char(char c) override;
 };
 
+// Buffer memory handed from one buffered sink to the next sink of the same owner, so that a
+// run of short-lived sinks (one per message on a connection) reuses warm memory instead of
+// allocating, and touching for the first time, buffers of the message's size each time. A
+// block is kept only up to 8 MB. It frees what it holds when destroyed. It carries no lock:
+// its sinks take turns, one alive at a time.
+class WYGL_API qmgl_output_buffer_spare : private qmgl_ban_copy_and_assignment {
+ public:
+  qmgl_output_buffer_spare() = default;
+  ~qmgl_output_buffer_spare();
+
+ private:
+  friend struct qmgl_output_buffer_mixin;
+  char* _buffer = nullptr;
+  std::size_t _allocated = 0;
+  char* _last_buffer = nullptr;
+  std::size_t _last_allocated = 0;
+};
+
 // The block buffer of sinks that deliver data in blocks. Characters collect in memory and
 // leave only through flush_buffer, which hands the whole pending block to
 // really_flush_buffer in one call and keeps a copy of it as the last block.
@@ -100,7 +125,7 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
   int get_output_buffer_length() const { return _length; }
   // The block handed over at the most recent flush that had data: null and 0 before the
   // first one.
-  char const* get_last_output_buffer() const { return _last_buffer; }
+  char const* get_last_output_buffer() const { return _last_length > 0 ? _last_buffer : nullptr; }
   int get_last_output_buffer_length() const { return _last_length; }
   // The reported capacity: 1024 + k * 16384 after the buffer has filled k times.
   int get_output_buffer_capacity() const { return _capacity; }
@@ -122,12 +147,25 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
     }
     grow_and_put(c);
   }
+  // Appends length bytes, as that many put_buffered_char calls would, with one copy: the
+  // reported capacity ends where theirs would. Raises exc_not_enough_memory_t (also when the
+  // pending characters would pass INT_MAX), leaving the buffer as it was.
+  void put_buffered_chars(char const* data, std::size_t length);
 
-  // Nothing when no character is pending. Otherwise copies the pending block into the last
-  // buffer, calls really_flush_buffer with the whole block and, only when that returns,
-  // empties the buffer. An exception from really_flush_buffer passes out unchanged and
-  // leaves the block pending, so that the next flush hands over the same block again.
-  // Raises exc_not_enough_memory_t.
+  // Takes over the larger memory blocks of spare, before anything is written; the reported
+  // capacity and everything a caller sees stay as they were.
+  void take_spare_memory(qmgl_output_buffer_spare& spare) noexcept;
+  // Leaves the larger memory blocks in spare for the next sink, after the last write and
+  // flush: the pending characters and the last block are gone, and the sink must not be
+  // used again before it is destroyed.
+  void leave_spare_memory(qmgl_output_buffer_spare& spare) noexcept;
+
+  // Nothing when no character is pending. Otherwise makes the pending block the last block
+  // (during the call both hold it), calls really_flush_buffer with the whole block and, only
+  // when that returns, empties the buffer. An exception from really_flush_buffer passes out
+  // unchanged and leaves the block pending, so that the next flush hands over the same block
+  // again; the last block then holds it too. The block itself is not copied on success.
+  // Raises exc_not_enough_memory_t before handing anything over.
   virtual void flush_buffer();
 
  private:
@@ -135,6 +173,9 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
   virtual void really_flush_buffer(char const* data, int length) = 0;
   // put_buffered_char with a full buffer.
   void grow_and_put(char c);
+  // Raises the reported capacity to capacity (a step of the growth rule), moving the pending
+  // characters to larger memory when needed.
+  void grow_to(std::size_t capacity);
 
   int _capacity;
   char* _buffer;

@@ -1,5 +1,8 @@
 #include <wygl/qmgl_input.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <wygl/qmgl_exc.h>
 
 namespace {
@@ -93,6 +96,21 @@ int qmgl_input_buffer_mixin::refill_and_get() {
   fill_buffer();
   if (_buffer.empty()) return -1;
   return static_cast<unsigned char>(_buffer[_read_offset++]);
+}
+
+std::size_t qmgl_input_buffer_mixin::get_buffered_chars(char* into, std::size_t capacity) {
+  if (capacity == 0) return 0;
+  if (_read_offset == _buffer.size()) {
+    clear_data();
+    fill_buffer();
+  }
+  char const* const from = _buffer.data() + _read_offset;
+  std::size_t count = std::min(capacity, _buffer.size() - _read_offset);
+  if (void const* nul = std::memchr(from, '\0', count))
+    count = static_cast<std::size_t>(static_cast<char const*>(nul) - from) + 1;
+  std::memcpy(into, from, count);
+  _read_offset += count;
+  return count;
 }
 
 void qmgl_input_buffer_mixin::compact() const {

@@ -1,9 +1,11 @@
 #include <wygl/qmgl_output.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "qmgl/qmgl_alloc.h"
 #include "qmgl/qmgl_ntarray_build.h"
@@ -14,9 +16,20 @@ constexpr char source_file[] = "src/qmgl/qmgl_output";
 
 constexpr int first_capacity = 1024;
 constexpr int capacity_step = 16384;
+// The largest block a spare keeps: beyond it, memory held between messages would cost more
+// than touching it afresh saves.
+constexpr std::size_t largest_spare_block = 8 * 1024 * 1024;
 
 char* allocate_chars(std::size_t n, int line) {
   return qmgl_check_alloc(source_file, line, new (std::nothrow) char[n]);
+}
+
+// Exchanges the block (to, to_size) for (from, from_size) when from is the larger and may be
+// kept in to's place; whatever to held goes to from, whose owner frees it.
+void move_larger_block(char*& from, std::size_t& from_size, char*& to, std::size_t& to_size) {
+  if (from_size <= to_size || from_size > largest_spare_block) return;
+  std::swap(from, to);
+  std::swap(from_size, to_size);
 }
 
 void write_text(qmgl_output& out, char const* text) {
@@ -94,33 +107,87 @@ qmgl_output_buffer_mixin::~qmgl_output_buffer_mixin() noexcept(false) {
   delete[] _last_buffer;
 }
 
+qmgl_output_buffer_spare::~qmgl_output_buffer_spare() {
+  delete[] _buffer;
+  delete[] _last_buffer;
+}
+
+void qmgl_output_buffer_mixin::take_spare_memory(qmgl_output_buffer_spare& spare) noexcept {
+  if (_length != 0 || _last_length != 0) return;  // too late: the buffers hold data
+  move_larger_block(spare._buffer, spare._allocated, _buffer, _allocated);
+  move_larger_block(spare._last_buffer, spare._last_allocated, _last_buffer, _last_allocated);
+}
+
+void qmgl_output_buffer_mixin::leave_spare_memory(qmgl_output_buffer_spare& spare) noexcept {
+  _length = 0;
+  _last_length = 0;
+  move_larger_block(_buffer, _allocated, spare._buffer, spare._allocated);
+  move_larger_block(_last_buffer, _last_allocated, spare._last_buffer, spare._last_allocated);
+}
+
 void qmgl_output_buffer_mixin::grow_and_put(char c) {
+  grow_to(static_cast<std::size_t>(_capacity) + capacity_step);
+  _buffer[_length++] = c;
+}
+
+void qmgl_output_buffer_mixin::put_buffered_chars(char const* data, std::size_t length) {
+  if (length > static_cast<std::size_t>(INT_MAX - _length))
+    throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
+  auto const needed = static_cast<std::size_t>(_length) + length;
+  if (needed > static_cast<std::size_t>(_capacity)) {
+    // The capacity that filling one character at a time would have reached.
+    std::size_t const steps = (needed - _capacity + capacity_step - 1) / capacity_step;
+    grow_to(static_cast<std::size_t>(_capacity) + steps * capacity_step);
+  }
+  if (length == 0) return;
+  std::memcpy(_buffer + _length, data, length);
+  _length += static_cast<int>(length);
+}
+
+void qmgl_output_buffer_mixin::grow_to(std::size_t capacity) {
+  // _capacity and _length are ints.
+  if (capacity > static_cast<std::size_t>(INT_MAX))
+    throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
   // The reported capacity grows in fixed steps; the memory behind it at least doubles, so
   // that a long output is copied a logarithmic number of times, not once per step.
-  if (static_cast<std::size_t>(_capacity) + capacity_step > _allocated) {
-    std::size_t const grown = std::max(_allocated * 2, _allocated + capacity_step);
+  if (capacity > _allocated) {
+    std::size_t const grown = std::max({_allocated * 2, _allocated + capacity_step, capacity});
     char* bigger = allocate_chars(grown, __LINE__);
     std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
     delete[] _buffer;
     _buffer = bigger;
     _allocated = grown;
   }
-  _capacity += capacity_step;
-  _buffer[_length++] = c;
+  _capacity = static_cast<int>(capacity);
 }
 
 void qmgl_output_buffer_mixin::flush_buffer() {
   if (_length <= 0) return;
-  auto const length = static_cast<std::size_t>(_length);
-  if (length > _last_allocated) {
-    char* copy = allocate_chars(length, __LINE__);
+  // The pending block becomes the last block as it is, without a copy, and the last block's
+  // memory takes its place once it has been delivered. That memory must hold the reported
+  // capacity; it is made large enough first, so that nothing can fail after delivery.
+  if (_last_allocated < _allocated) {
+    char* larger = allocate_chars(_allocated, __LINE__);
     delete[] _last_buffer;
-    _last_buffer = copy;
-    _last_allocated = length;
+    _last_buffer = larger;
+    _last_allocated = _allocated;
   }
-  std::memcpy(_last_buffer, _buffer, length);
+  char* const next = _last_buffer;
+  std::size_t const next_allocated = _last_allocated;
+  _last_buffer = _buffer;
+  _last_allocated = _allocated;
   _last_length = _length;
-  really_flush_buffer(_buffer, _length);
+  try {
+    really_flush_buffer(_buffer, _length);
+  } catch (...) {
+    // The block stays pending, and the last block is a copy of it.
+    std::memcpy(next, _buffer, static_cast<std::size_t>(_length));
+    _last_buffer = next;
+    _last_allocated = next_allocated;
+    throw;
+  }
+  _buffer = next;
+  _allocated = next_allocated;
   _length = 0;
 }
 
