@@ -63,6 +63,22 @@ TEST_F(RpcClient, RequestAndReplyAreTheirBytesAndOneZero) {
   EXPECT_FALSE(client.is_server_dead());
 }
 
+TEST_F(RpcClient, RequestsAfterALongOneSendExactlyTheirOwnBytes) {
+  // Each request reuses the buffers its predecessor left; nothing of that one may show.
+  std::string const long_body(200000, 'q');
+  for (std::string const& body : {long_body, std::string("ab"), std::string(), long_body}) {
+    bounded_client_request call(client);
+    call.put_block(body.data(), body.size());
+    EXPECT_EQ(call.get_last_output_buffer(), nullptr);
+    auto received = std::async(std::launch::async, [this] { return server.receive_message(); });
+    call.end_of_request();
+    ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
+    EXPECT_TRUE(received.get() == body + '\0') << body.size();
+    EXPECT_EQ(call.get_last_output_buffer_length(), static_cast<int>(body.size() + 1));
+    server.send(std::string(1, '\0'));
+  }
+}
+
 TEST_F(RpcClient, TracesItsLifeAndTheEndOfTheRequest) {
   trace_capture capture(wytr::level::state_note | wytr::level::public_entry);
   std::uint64_t object = 0;
@@ -165,6 +181,22 @@ TEST_F(RpcClient, ServerClosingMidReplyThrowsIntZeroAndMarksTheServerDead) {
                 text_record(kind_error, wytr::tp::rpc_client_request_fill_buffer, o,
                             "ERROR: Catch in Catch Exception: SERVER DIED"),
                 text_record(kind_state, tp_life, o, "Destroying Client Request")}));
+  EXPECT_TRUE(lock_is_free(client));
+}
+
+TEST_F(RpcClient, BlockReadOfACutReplyMarksTheServerDeadToo) {
+  {
+    bounded_client_request call(client);
+    call.put_block("ping", 4);
+    call.end_of_request();
+    EXPECT_EQ(server.receive_message(), std::string("ping\0", 5));
+    server.send("half a rep");
+    server.close();
+    char into[64];
+    EXPECT_EQ(thrown_int([&] { call.get_block(into, sizeof into); }), 0);
+    EXPECT_EQ(std::string(into, 10), "half a rep");
+    EXPECT_TRUE(client.is_server_dead());
+  }
   EXPECT_TRUE(lock_is_free(client));
 }
 

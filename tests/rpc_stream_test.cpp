@@ -160,4 +160,79 @@ TEST_F(RpcStream, LargeFlushArrivesWhole) {
   EXPECT_TRUE(got == body + '\0');
 }
 
+TEST_F(RpcStream, BlockReadEndsAtTheTerminatorAcrossChunks) {
+  std::string body(40000, ' ');
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>('a' + i % 26);
+  _peer.send(body + '\0');
+  std::vector<char> into(50000);
+  ASSERT_EQ(stream.get_block(into.data(), into.size()), body.size());
+  EXPECT_TRUE(std::string(into.data(), body.size()) == body);
+  EXPECT_TRUE(stream.empty());
+
+  trace_capture capture(wytr::level::wait_note);
+  EXPECT_EQ(stream.get_block(into.data(), into.size()), 0u) << "the message has ended";
+  EXPECT_TRUE(records_of_class(capture.take(), wytr::class_id::rpc_input_output).empty())
+      << "and nothing more is read";
+}
+
+TEST_F(RpcStream, BlockReadGoesOnWhereItStoppedAndHonoursAPushedBackCharacter) {
+  _peer.send(std::string("abcdefgh\0", 9));
+  char into[8];
+  ASSERT_EQ(stream.get_block(into, 3), 3u);
+  EXPECT_EQ(std::string(into, 3), "abc");
+  stream.return_char();  // the last character a block read took
+  ASSERT_EQ(stream.get_block(into, 6), 6u);
+  EXPECT_EQ(std::string(into, 6), "cdefgh");
+  EXPECT_FALSE(stream.empty()) << "a full block does not consume the terminator";
+  EXPECT_EQ(stream.get_block(into, 8), 0u);
+  EXPECT_TRUE(stream.empty());
+  stream.return_char();
+  EXPECT_EQ(stream.get_char(), '\0') << "the terminator is what a block read took last";
+}
+
+TEST_F(RpcStream, BlockReadAndWriteEchoAsTheCharacterCallsDo) {
+  qmgl_ntarray_of<char, 0> read_echo;
+  qmgl_output_str read_echo_sink(read_echo);
+  static_cast<qmgl_input&>(stream).echo_to(read_echo_sink);
+  _peer.send(std::string("in\0", 3));
+  char into[8];
+  ASSERT_EQ(stream.get_block(into, sizeof into), 2u);
+  EXPECT_EQ(std::string(read_echo), "in\r\n");
+
+  qmgl_ntarray_of<char, 0> write_echo;
+  qmgl_output_str write_echo_sink(write_echo);
+  static_cast<qmgl_output&>(stream).echo_to(write_echo_sink);
+  stream.put_block("out", 3);
+  EXPECT_EQ(std::string(write_echo), "out");
+  stream.put_char('\0');
+  flush();
+  EXPECT_EQ(_peer.receive_message(), std::string("out\0", 4));
+}
+
+TEST_F(RpcStream, BlockWriteSendsTheBytesWithTheCapacityOfPutChar) {
+  std::string body(40000, ' ');
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>('A' + i % 23);
+  stream << "x";
+  stream.put_block(body.data(), 1023);
+  EXPECT_EQ(stream.get_output_buffer_capacity(), 1024) << "exactly full";
+  stream.put_block(body.data() + 1023, body.size() - 1023);
+  EXPECT_EQ(stream.get_output_buffer_capacity(), 1024 + 3 * 16384);
+  stream.put_block("", 0);
+  stream.put_char('\0');
+  auto received = std::async(std::launch::async, [this] { return _peer.receive_message(); });
+  flush();
+  ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
+  EXPECT_TRUE(received.get() == "x" + body + '\0');
+}
+
+TEST_F(RpcStream, BlockReadPassesThePeersCloseOn) {
+  _peer.send("ab");
+  _peer.close();
+  char into[8];
+  EXPECT_EQ(thrown_int([&] { stream.get_block(into, sizeof into); }), 0);
+  EXPECT_EQ(std::string(into, 2), "ab") << "stored before the failure";
+}
+
 }  // namespace

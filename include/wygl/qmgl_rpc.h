@@ -49,6 +49,8 @@
 #ifndef WYGL_QMGL_RPC_H
 #define WYGL_QMGL_RPC_H
 
+#include <cstddef>
+
 #include <wygl/qmgl_ban.h>
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_output.h>
@@ -84,6 +86,24 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
   // the first flush with data it sends nothing. The pending output is not touched. Raises as
   // really_flush_buffer.
   void resend();
+
+  // The block forms of put_char and get_char, for long bodies: they move bytes with one copy
+  // per block instead of one call per character, and otherwise act as the character loops
+  // they stand for. While an echo target is set (or, for reading, a character is pushed
+  // back) they fall back to those loops, so echoing works as before.
+  //
+  // put_block appends length bytes to the pending message, as length put_char calls would.
+  // Raises exc_not_enough_memory_t, leaving the pending message as it was.
+  void put_block(char const* data, std::size_t length);
+  // get_block reads on in the current message, as get_char calls would: it stores up to
+  // capacity bytes in into and stops early at the 0x00 that ends the message, which it
+  // consumes (empty() becomes true) but does not store. Returns the number of bytes stored.
+  // When empty() is already true, reads nothing and returns 0, so that
+  //   while (std::size_t n = stream.get_block(buffer, sizeof buffer)) ...
+  // ends with the message. Waits in fill_buffer (a derived request's, which marks its peer
+  // dead on failure) while bytes are due, and raises as get_char does; the bytes stored
+  // before a failure have been consumed.
+  std::size_t get_block(char* into, std::size_t capacity);
 
  protected:
   // Reads one chunk from the socket and appends it to the input buffer. Throws the int 0
@@ -125,7 +145,8 @@ struct WYGL_API qmgl_rpc_server_factory : public qmgl_socket_factory {
   ~qmgl_rpc_server_factory();
 };
 
-// One accepted RPC connection.
+// One accepted RPC connection. It keeps the output buffers of its last request for the next
+// one (qmgl_output_buffer_spare), so that long replies do not allocate afresh each time.
 struct WYGL_API qmgl_rpc_server {
   // Blocks until a client connects to factory. Raises as qmgl_socket's accepting
   // constructor.
@@ -140,6 +161,7 @@ struct WYGL_API qmgl_rpc_server {
   friend struct qmgl_rpc_server_request;
   bool _is_client_dead;
   qmgl_socket _socket;
+  qmgl_output_buffer_spare _spare_output;
 };
 
 // One RPC client connection, shareable between threads.
@@ -164,6 +186,8 @@ struct WYGL_API qmgl_rpc_client : qmgl_ban_copy_and_assignment {
   bool _is_server_dead;
   qmgl_sync_lock_private _lock;
   qmgl_socket _socket;
+  // The output buffers of the last request, for the next one; used under _lock.
+  qmgl_output_buffer_spare _spare_output;
 };
 
 // One call on a client: write the request, end_of_request, read the reply. Holds the

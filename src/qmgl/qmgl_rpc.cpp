@@ -83,6 +83,39 @@ void qmgl_rpc_input_output::really_put_char(char c) {
   put_buffered_char(c);
 }
 
+void qmgl_rpc_input_output::put_block(char const* data, std::size_t length) {
+  if (!writes_directly()) {
+    for (std::size_t i = 0; i < length; ++i)
+      put_char(data[i]);
+    return;
+  }
+  put_buffered_chars(data, length);
+}
+
+std::size_t qmgl_rpc_input_output::get_block(char* into, std::size_t capacity) {
+  std::size_t stored = 0;
+  while (stored < capacity && !empty()) {
+    if (!reads_directly()) {
+      char const c = get_char();
+      if (c == '\0') break;
+      into[stored++] = c;
+      continue;
+    }
+    std::size_t const moved = get_buffered_chars(into + stored, capacity - stored);
+    if (moved == 0) {  // the source ended, as really_get_char reports it
+      note_read('\0');
+      break;
+    }
+    stored += moved;
+    note_read(into[stored - 1]);
+    if (into[stored - 1] == '\0') {
+      --stored;
+      break;
+    }
+  }
+  return stored;
+}
+
 void qmgl_rpc_input_output::fill_buffer() {
   constexpr std::uint32_t tp = wytr::tp::rpc_io_fill_buffer;
   // One chunk on the reader's stack: no heap memory per chunk, and the trace writers already
@@ -148,11 +181,14 @@ qmgl_rpc_server::qmgl_rpc_server(qmgl_rpc_server_factory& factory)
 qmgl_rpc_server::~qmgl_rpc_server() = default;
 
 qmgl_rpc_server_request::qmgl_rpc_server_request(qmgl_rpc_server& server)
-    : qmgl_rpc_input_output(server._socket), _server(server) {}
+    : qmgl_rpc_input_output(server._socket), _server(server) {
+  take_spare_memory(_server._spare_output);
+}
 
 qmgl_rpc_server_request::~qmgl_rpc_server_request() noexcept(false) {
   if (!unwinding()) {
     send_reply();
+    leave_spare_memory(_server._spare_output);
     return;
   }
   // The handler failed: drop the rest of the request so that the connection stays in
@@ -164,6 +200,7 @@ qmgl_rpc_server_request::~qmgl_rpc_server_request() noexcept(false) {
     drop_failure(wytr::tp::rpc_server_request_destructor, this, _server._is_client_dead,
                  "ERROR: Failure dropped during unwinding: CLIENT DIED");
   }
+  leave_spare_memory(_server._spare_output);
 }
 
 void qmgl_rpc_server_request::send_reply() {
@@ -227,6 +264,7 @@ qmgl_rpc_client_request::qmgl_rpc_client_request(qmgl_rpc_client& client)
   note(wytr::level::state_note, wytr::kind::state_note, wytr::tp::rpc_client_request_lifetime, this,
        "Creating Client Request");
   _client._lock.request();
+  take_spare_memory(_client._spare_output);
 }
 
 qmgl_rpc_client_request::~qmgl_rpc_client_request() noexcept(false) {
@@ -239,6 +277,7 @@ qmgl_rpc_client_request::~qmgl_rpc_client_request() noexcept(false) {
   } catch (...) {
     failure = std::current_exception();
   }
+  leave_spare_memory(_client._spare_output);
   try {
     _client._lock.release();
   } catch (...) {
