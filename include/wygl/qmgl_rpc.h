@@ -29,6 +29,9 @@
 //     call >> reply;
 //   }                                                 // reads the rest, releases the lock
 //
+// Long bodies move in blocks: put_block and get_block copy a span of bytes at once where the
+// output and input operators pass one character per call.
+//
 // Failures of a transfer reach the caller unchanged, after the side's peer has been marked
 // dead: the int 0 when the peer closed the connection, the socket error code as an unsigned
 // long when a read fails or its select wait times out, and the exceptions of qmgl_socket.h
