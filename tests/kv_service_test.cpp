@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_socket.h>
 
 #include "kv_client.h"
 #include "support/child_process.h"
@@ -331,6 +332,23 @@ TEST_F(KvService, OneServerPerServiceNameAndAKilledOneDoesNotBlockTheNext) {
   server->kill();
   // The killed server's lock goes with it (or is found abandoned): the next one starts.
   ASSERT_TRUE(serve());
+}
+
+TEST_F(KvService, TheClientProgramGivesUpOnAServerThatNeverAnswers) {
+  // A listening socket that never accepts: the connection stands in its backlog and the
+  // request is sent, but no reply comes.
+  std::string const silent = services.add("silent");
+  qmgl_socket_factory listener(silent.c_str(), qmgl_socket_factory::tcp);
+  auto const gave_up = run_client({"--service", silent, "--timeout", "1", "get", "k"});
+  EXPECT_EQ(gave_up.first, 2);
+  EXPECT_EQ(gave_up.second.rfind("wygl_kv: no reply within 1 s, or the connection failed", 0), 0u)
+      << gave_up.second;
+  EXPECT_EQ(gave_up.second.find('\n'), std::string::npos) << gave_up.second;
+
+  auto const bad = run_client({"--timeout", "soon", "get", "k"});
+  EXPECT_EQ(bad.first, 64);
+  EXPECT_EQ(bad.second.rfind("wygl_kv: the time-out is no number of seconds (0 to 86400)", 0), 0u)
+      << bad.second;
 }
 
 TEST_F(KvService, TheClientProgramPrintsRepliesAndReportsADeadServer) {

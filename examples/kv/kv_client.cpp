@@ -4,10 +4,18 @@
 
 namespace {
 
+// A request whose reads wait at most the given time (the socket is reachable only from a
+// request); 0 leaves the socket as it is.
+struct timed_request : qmgl_rpc_client_request {
+  timed_request(qmgl_rpc_client& client, int reply_seconds) : qmgl_rpc_client_request(client) {
+    if (reply_seconds > 0) _socket.doSelectWait(reply_seconds);
+  }
+};
+
 // Sends what write puts into the request and reads the reply.
 template <class Write>
-std::vector<qmgl_value> exchange(qmgl_rpc_client& client, Write const& write) {
-  qmgl_rpc_client_request call(client);
+std::vector<qmgl_value> exchange(qmgl_rpc_client& client, int reply_seconds, Write const& write) {
+  timed_request call(client, reply_seconds);
   write(call);
   call.end_of_request();
   return kv_read_values(call);
@@ -15,14 +23,16 @@ std::vector<qmgl_value> exchange(qmgl_rpc_client& client, Write const& write) {
 
 }  // namespace
 
-kv_client::kv_client(char const* service, char const* host) : _client(service, host) {}
+kv_client::kv_client(char const* service, char const* host, int reply_seconds)
+    : _client(service, host), _reply_seconds(reply_seconds) {}
 
 std::vector<qmgl_value> kv_client::call(std::vector<qmgl_value> const& request) {
-  return exchange(_client, [&request](qmgl_output& out) { kv_write_values(out, request); });
+  return exchange(_client, _reply_seconds,
+                  [&request](qmgl_output& out) { kv_write_values(out, request); });
 }
 
 std::vector<qmgl_value> kv_client::call_text(char const* text) {
-  return exchange(_client, [text](qmgl_output& out) { out << text; });
+  return exchange(_client, _reply_seconds, [text](qmgl_output& out) { out << text; });
 }
 
 std::string kv_reply_text(std::vector<qmgl_value> const& values) {

@@ -7,7 +7,8 @@
 //
 // Each call is one request message and its reply. Failures reach the caller as the RPC layer
 // reports them: exc_t when the connection cannot be made or a send fails, the int 0 when the
-// server closed the connection, the socket error code as an unsigned long when a read fails.
+// server closed the connection, the socket error code as an unsigned long when a read fails or
+// no reply has come within the time limit.
 //
 // Thread safety: one client may be shared by threads; their calls take turns.
 
@@ -22,8 +23,9 @@
 
 class kv_client {
  public:
-  // Connects to service on host (this machine when null or empty).
-  kv_client(char const* service, char const* host);
+  // Connects to service on host (this machine when null or empty). Each reply is waited for
+  // at most reply_seconds; 0 waits without limit.
+  kv_client(char const* service, char const* host, int reply_seconds = 0);
 
   // Sends the values as one request; returns the values of the reply.
   std::vector<qmgl_value> call(std::vector<qmgl_value> const& request);
@@ -32,6 +34,7 @@ class kv_client {
 
  private:
   qmgl_rpc_client _client;
+  int _reply_seconds;
 };
 
 // The values' texts, each without its trailing spaces, joined by one space.

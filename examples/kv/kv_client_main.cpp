@@ -1,6 +1,6 @@
 // wygl_kv: the command-line client of wygl_kv_server.
 //
-//   wygl_kv [--service NAME] [--host HOST] COMMAND [ARGUMENT...]
+//   wygl_kv [--service NAME] [--host HOST] [--timeout SECONDS] COMMAND [ARGUMENT...]
 //
 //   put KEY VALUE      VALUE in the value text syntax: 'text' (STR), "text" (UNI), 42, true,
 //                      unknown, null, #00ff (BIN), (1, 'a') (an array); quote it for the shell
@@ -11,11 +11,13 @@
 //
 // KEY is taken as it is written, as an STR. The service is --service, else the environment
 // variable WYGL_KV_SERVICE, else wygl_kv; the host --host, else WYGL_KV_HOST, else 127.0.0.1.
-// The reply is printed in the value text syntax, one line. Exit codes: 0 the reply is 'ok',
-// 1 it is 'not_found' or 'error', 2 the server cannot be reached or the connection failed,
-// 64 usage.
+// The reply is waited for at most --timeout seconds, else WYGL_KV_TIMEOUT, else 30; 0 waits
+// without limit. The reply is printed in the value text syntax, one line. Exit codes: 0 the
+// reply is 'ok', 1 it is 'not_found' or 'error', 2 the server cannot be reached, the
+// connection failed or no reply came in time, 64 usage.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,7 +34,7 @@
 namespace {
 
 constexpr char usage[] =
-    "usage: wygl_kv [--service NAME] [--host HOST] COMMAND [ARGUMENT...]\n"
+    "usage: wygl_kv [--service NAME] [--host HOST] [--timeout SECONDS] COMMAND [ARGUMENT...]\n"
     "commands: put KEY VALUE | get KEY | del KEY | expire KEY SECONDS | keys | stats |\n"
     "          sync | compact | hello | raw TEXT...\n";
 
@@ -51,6 +53,14 @@ char const* setting(char const* given, char const* variable, char const* fallbac
   if (given != nullptr) return given;
   char const* const from_environment = qmgl_env_get(variable);
   return from_environment != nullptr ? from_environment : fallback;
+}
+
+// A whole number of seconds from 0 to one day, or -1.
+int seconds_of(char const* text) {
+  char* end = nullptr;
+  long const seconds = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || seconds < 0 || seconds > 86400) return -1;
+  return static_cast<int>(seconds);
 }
 
 int fail_usage(char const* why) {
@@ -108,18 +118,23 @@ std::vector<qmgl_value> hello_request() {
 int main(int argc, char** argv) {
   char const* service = nullptr;
   char const* host = nullptr;
+  char const* timeout = nullptr;
   int i = 1;
   for (; i + 1 < argc && argv[i][0] == '-' && argv[i][1] == '-'; i += 2) {
     if (std::strcmp(argv[i], "--service") == 0)
       service = argv[i + 1];
     else if (std::strcmp(argv[i], "--host") == 0)
       host = argv[i + 1];
+    else if (std::strcmp(argv[i], "--timeout") == 0)
+      timeout = argv[i + 1];
     else
       return fail_usage("unknown option");
   }
   if (i >= argc) return fail_usage(nullptr);
   service = setting(service, "WYGL_KV_SERVICE", "wygl_kv");
   host = setting(host, "WYGL_KV_HOST", "127.0.0.1");
+  int const reply_seconds = seconds_of(setting(timeout, "WYGL_KV_TIMEOUT", "30"));
+  if (reply_seconds < 0) return fail_usage("the time-out is no number of seconds (0 to 86400)");
   char const* const command = argv[i];
   char** const args = argv + i + 1;
   int const count = argc - i - 1;
@@ -142,7 +157,7 @@ int main(int argc, char** argv) {
 
   std::vector<qmgl_value> reply;
   try {
-    kv_client kv(service, host);
+    kv_client kv(service, host, reply_seconds);
     reply = raw.empty() && !request.empty() ? kv.call(request) : kv.call_text(raw.c_str());
   } catch (exc_t const& e) {
     std::string message(e.message);
@@ -154,7 +169,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wygl_kv: the server closed the connection\n");
     return 2;
   } catch (unsigned long code) {
-    std::fprintf(stderr, "wygl_kv: the connection failed (socket error %lu)\n", code);
+    std::fprintf(stderr,
+                 "wygl_kv: no reply within %d s, or the connection failed (socket error %lu)\n",
+                 reply_seconds, code);
     return 2;
   }
   std::printf("%s\n", kv_reply_text(reply).c_str());
