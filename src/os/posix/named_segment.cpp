@@ -109,6 +109,19 @@ bool share_registered(struct stat const& file, object_kind kind, segment_claim& 
   return false;
 }
 
+// Fills in a segment whose file is mapped at base, with the one claim of its maker.
+void record_mapping(named_segment& segment, int fd, struct stat const& file, object_kind kind,
+                    std::uint64_t usable, void* base, std::size_t length) noexcept {
+  segment.fd = fd;
+  segment.device = file.st_dev;
+  segment.inode = file.st_ino;
+  segment.kind = kind;
+  segment.payload_size = usable;
+  segment.base = base;
+  segment.mapped_length = length;
+  segment.claims = 1;
+}
+
 // Takes over fd (and the name, which it removes on failure) and makes a new segment in it.
 segment_claim make_segment(int fd, std::string const& path, object_kind kind,
                            std::uint64_t payload_size, payload_preparer prepare,
@@ -151,14 +164,7 @@ segment_claim make_segment(int fd, std::string const& path, object_kind kind,
     delete segment;
     return failure(err::not_enough_memory);
   }
-  segment->fd = fd;
-  segment->device = file.st_dev;
-  segment->inode = file.st_ino;
-  segment->kind = kind;
-  segment->payload_size = usable;
-  segment->base = base;
-  segment->mapped_length = length;
-  segment->claims = 1;
+  record_mapping(*segment, fd, file, kind, usable, base, length);
   if (!path.empty()) register_segment(segment);
   return {segment, payload_of(segment), false};
 }
@@ -197,14 +203,7 @@ segment_claim join_segment(int fd, struct stat const& file, std::string const& p
     delete segment;
     return base == MAP_FAILED ? failure_from_errno(error) : failure(err::not_enough_memory);
   }
-  segment->fd = fd;
-  segment->device = file.st_dev;
-  segment->inode = file.st_ino;
-  segment->kind = kind;
-  segment->payload_size = usable;
-  segment->base = base;
-  segment->mapped_length = length;
-  segment->claims = 1;
+  record_mapping(*segment, fd, file, kind, usable, base, length);
   register_segment(segment);
   return {segment, payload_of(segment), true};
 }
