@@ -83,11 +83,6 @@ void expect_selects(std::uint32_t code, char const* class_name) {
   EXPECT_TRUE(qmgl_error_is_caught_as<E>(code));
 }
 
-// The system's text for code, as the raising functions put it into their messages.
-std::string system_text(std::uint32_t code) {
-  return narrow_ascii(error_string(code));
-}
-
 }  // namespace
 
 TEST(ErrorRaising, CodeZeroRaisesNothing) {

@@ -22,11 +22,6 @@ namespace {
 
 namespace os = wygl::os;
 
-std::string contents(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string pointer_text(void const* p) {
   char text[64];
   std::snprintf(text, sizeof text, "%p", p);
@@ -63,7 +58,7 @@ TEST(File, TheCallerKeepsTheHandleItGives) {
   EXPECT_TRUE(os::write_file(handle, "cd", 2, written)) << "still open after the object ended";
   EXPECT_EQ(written, 2u);
   EXPECT_TRUE(os::close_file(handle));
-  EXPECT_EQ(contents(name), "abcd");
+  EXPECT_EQ(file_contents(name), "abcd");
 
   ASSERT_EQ(records.size(), 4u);
   EXPECT_EQ(records[0],

@@ -60,10 +60,6 @@ int run_in_child(std::string const& setup, std::string const& role,
   return (status >> 8) & 0xFF;
 }
 
-std::string system_text(std::uint32_t code) {
-  return narrow_ascii(error_string(code));
-}
-
 std::string lower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -26,19 +26,6 @@ constexpr std::uint32_t file_not_found = 2;
 constexpr std::uint32_t access_denied = 5;
 constexpr std::uint32_t sharing_violation = 32;
 
-std::string contents(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void put(std::string const& path, std::string const& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string system_text(std::uint32_t code) {
-  return narrow_ascii(error_string(code));
-}
-
 std::string last_block(qmgl_output_buffer_mixin const& out) {
   if (out.get_last_output_buffer() == nullptr) return {};
   return {out.get_last_output_buffer(),
@@ -96,19 +83,19 @@ TEST(FileStream, NamedOutputTruncatesOrAppends) {
   {
     qmgl_output_file out(name.c_str(), qmgl_output_file::truncate);
     out << "abc";
-    EXPECT_EQ(contents(name), "") << "nothing reaches the file before a flush";
+    EXPECT_EQ(file_contents(name), "") << "nothing reaches the file before a flush";
   }
-  EXPECT_EQ(contents(name), "abc");
+  EXPECT_EQ(file_contents(name), "abc");
   {
     qmgl_output_file out(name.c_str(), qmgl_output_file::append);
     out << "abc";
   }
-  EXPECT_EQ(contents(name), "abcabc");
+  EXPECT_EQ(file_contents(name), "abcabc");
   {
     qmgl_output_file out(qmgl_ntarray_of<char, 0>(name.c_str()), qmgl_output_file::truncate);
     out << "x";
   }
-  EXPECT_EQ(contents(name), "x");
+  EXPECT_EQ(file_contents(name), "x");
 }
 
 TEST(FileStream, NamedOutputDeniesOtherWriters) {
@@ -141,7 +128,7 @@ TEST(FileStream, NamedOutputTakesOnlyTruncateOrAppend) {
 TEST(FileStream, ModesOnAGivenFile) {
   temp_dir dir;
   std::string const name = dir.file("given.txt");
-  put(name, "abcdef");
+  write_file(name, "abcdef");
   qmgl_file file(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read_write,
                  qmgl_file::deny_none);
   file.seek(2, qmgl_file::seek_begin);
@@ -149,17 +136,17 @@ TEST(FileStream, ModesOnAGivenFile) {
     qmgl_output_file out(file, qmgl_output_file::keep_position);
     out << "XY";
   }
-  EXPECT_EQ(contents(name), "abXYef");
+  EXPECT_EQ(file_contents(name), "abXYef");
   {
     qmgl_output_file out(file, qmgl_output_file::append);
     out << "!";
   }
-  EXPECT_EQ(contents(name), "abXYef!");
+  EXPECT_EQ(file_contents(name), "abXYef!");
   {
     qmgl_output_file out(file, qmgl_output_file::truncate);
     out << "new";
   }
-  EXPECT_EQ(contents(name), "new");
+  EXPECT_EQ(file_contents(name), "new");
   for (int bad : {3, -1})
     expect_invalid_mode(raise_of([&] { qmgl_output_file out(file, mode(bad)); }));
 
@@ -180,7 +167,7 @@ TEST(FileStream, OneWritePerFlush) {
   EXPECT_TRUE(capture.take().empty()) << "writing only collects";
   out.flush();
   expect_records_of_one_object(capture.take(), {entered(file_write, "5002"), left(file_write)});
-  EXPECT_EQ(contents(name).size(), 5002u);
+  EXPECT_EQ(file_contents(name).size(), 5002u);
   out.flush();
   EXPECT_TRUE(capture.take().empty()) << "nothing pending, nothing written";
 
@@ -189,13 +176,13 @@ TEST(FileStream, OneWritePerFlush) {
   expect_records_of_one_object(
       capture.take(), {entered(file_write, "1"), left(file_write),
                        plain_record(0x06200000, file_flush, std::uint64_t{0}), left(file_flush)});
-  EXPECT_EQ(contents(name), std::string(5000, 'x') + "yz!");
+  EXPECT_EQ(file_contents(name), std::string(5000, 'x') + "yz!");
 }
 
 TEST(FileStream, FailedWritesKeepTheCharacters) {
   temp_dir dir;
   std::string const name = dir.file("readonly.txt");
-  put(name, "old");
+  write_file(name, "old");
   qmgl_file reader(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read,
                    qmgl_file::deny_none);
   std::optional<qmgl_output_file> out;
@@ -218,13 +205,13 @@ TEST(FileStream, FailedWritesKeepTheCharacters) {
       0x06040000, 0x141C0000, object,
       "flush at destruction failed, 3 characters lost: 5 " + system_text(access_denied))};
   EXPECT_EQ(capture.take(), expected);
-  EXPECT_EQ(contents(name), "old");
+  EXPECT_EQ(file_contents(name), "old");
 }
 
 TEST(FileStream, DestructorSwallowsItsFailureDuringUnwinding) {
   temp_dir dir;
   std::string const name = dir.file("readonly.txt");
-  put(name, "old");
+  write_file(name, "old");
   qmgl_file reader(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read,
                    qmgl_file::deny_none);
   bool caught = false;
@@ -268,7 +255,7 @@ TEST(FileStream, InputReadsBlocksOf512Bytes) {
   std::string data;
   for (int i = 0; i < 1000; ++i)
     data += static_cast<char>('a' + i % 26);
-  put(name, data);
+  write_file(name, data);
 
   buffer_probe in(name.c_str(), qmgl_file::deny_write);
   trace_capture capture(0x1000);
@@ -297,9 +284,9 @@ TEST(FileStream, InputReadsBlocksOf512Bytes) {
 TEST(FileStream, InputEndsInFFNotNul) {
   temp_dir dir;
   std::string const name = dir.file("ends.bin");
-  put(name, std::string("a\xff"
-                        "b\0c",
-                        5));
+  write_file(name, std::string("a\xff"
+                               "b\0c",
+                               5));
   qmgl_input_file in(name.c_str(), qmgl_file::deny_none);
   EXPECT_TRUE(in.throw_on_eoi(false));
   EXPECT_EQ(in.get_char(), 'a');
@@ -319,7 +306,7 @@ TEST(FileStream, InputEndsInFFNotNul) {
 TEST(FileStream, InputFromAGivenFile) {
   temp_dir dir;
   std::string const name = dir.file("given.txt");
-  put(name, "abcdef");
+  write_file(name, "abcdef");
   std::optional<qmgl_file> file;
   file.emplace(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read,
                qmgl_file::deny_none);

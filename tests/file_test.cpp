@@ -35,19 +35,6 @@ constexpr std::uint32_t filename_exced_range = 206;
 constexpr std::uint32_t invalid_parameter_code = 0x20000000;
 constexpr char file_raiser[] = "src/qmgl/qmgl_file";
 
-std::string contents(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void put(std::string const& path, std::string const& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string system_text(std::uint32_t code) {
-  return narrow_ascii(error_string(code));
-}
-
 // The message an exception keeps: its first 159 characters.
 std::string kept(std::string const& message) {
   return message.substr(0, 159);
@@ -138,12 +125,12 @@ TEST(File, MissingFilesAndFolders) {
 TEST(File, ActionsOnAnExistingFile) {
   temp_dir dir;
   std::string const name = dir.file("data.txt");
-  put(name, "hello");
+  write_file(name, "hello");
 
   expect_system_error(
       open_raise(name, qmgl_file::create_new, qmgl_file::access_write, qmgl_file::deny_none),
       file_exists, kept(system_text(file_exists)));
-  EXPECT_EQ(contents(name), "hello");
+  EXPECT_EQ(file_contents(name), "hello");
   {
     qmgl_file file(name.c_str(), qmgl_file::open_or_create, qmgl_file::access_read,
                    qmgl_file::deny_none);
@@ -155,13 +142,13 @@ TEST(File, ActionsOnAnExistingFile) {
     qmgl_file file(name.c_str(), qmgl_file::truncate_existing, qmgl_file::access_write,
                    qmgl_file::deny_none);
   }
-  EXPECT_EQ(contents(name), "");
-  put(name, "again");
+  EXPECT_EQ(file_contents(name), "");
+  write_file(name, "again");
   {
     qmgl_file file(name.c_str(), qmgl_file::create_or_truncate, qmgl_file::access_write,
                    qmgl_file::deny_none);
   }
-  EXPECT_EQ(contents(name), "");
+  EXPECT_EQ(file_contents(name), "");
 
   // A folder is not a file: refused, or already there for create_new.
   std::string const folder = dir.path().string();
@@ -235,7 +222,7 @@ TEST(File, ReadWriteAndPosition) {
   file.append();
   EXPECT_EQ(file.seek(0, qmgl_file::seek_current), 11u);
   EXPECT_EQ(file.write("!", 1), 1u);
-  EXPECT_EQ(contents(name), "hello world!");
+  EXPECT_EQ(file_contents(name), "hello world!");
 
   file.truncate();
   EXPECT_EQ(file.seek(0, qmgl_file::seek_current), 0u);
@@ -243,7 +230,7 @@ TEST(File, ReadWriteAndPosition) {
   EXPECT_EQ(file.write("ab", 2), 2u);
   EXPECT_EQ(file.write("", 0), 0u);
   EXPECT_NO_THROW(file.flush());
-  EXPECT_EQ(contents(name), "ab");
+  EXPECT_EQ(file_contents(name), "ab");
 }
 
 TEST(File, PositionsAreThirtyTwoBits) {
@@ -270,7 +257,7 @@ TEST(File, PositionsAreThirtyTwoBits) {
 TEST(File, TheHandleGrantsOnlyTheAccessAskedFor) {
   temp_dir dir;
   std::string const name = dir.file("access.txt");
-  put(name, "data");
+  write_file(name, "data");
   qmgl_file reader(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read,
                    qmgl_file::deny_none);
   expect_system_error(raise_of([&] { reader.write("x", 1); }), access_denied,
@@ -284,7 +271,7 @@ TEST(File, TheHandleGrantsOnlyTheAccessAskedFor) {
   expect_system_error(raise_of([&] { writer.read(&byte, 1); }), access_denied,
                       kept(system_text(access_denied)));
   EXPECT_NO_THROW(writer.flush());
-  EXPECT_EQ(contents(name), "data");
+  EXPECT_EQ(file_contents(name), "data");
 }
 
 TEST(File, ShareModesBetweenTwoOpeners) {
@@ -314,7 +301,7 @@ TEST(File, ShareModesBetweenTwoOpeners) {
   };
   temp_dir dir;
   std::string const name = dir.file("shared.txt");
-  put(name, "shared");
+  write_file(name, "shared");
   for (auto const& c : cases) {
     SCOPED_TRACE(testing::Message() << "first " << c.first.access << "/" << c.first.denied
                                     << ", second " << c.second.access << "/" << c.second.denied);
@@ -334,13 +321,13 @@ TEST(File, ShareModesBetweenTwoOpeners) {
 TEST(File, EmptyingAFileCountsAsWritingIt) {
   temp_dir dir;
   std::string const name = dir.file("keep.txt");
-  put(name, "keep");
+  write_file(name, "keep");
   qmgl_file reader(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read,
                    qmgl_file::deny_write);
   for (int action : {qmgl_file::create_or_truncate, qmgl_file::truncate_existing})
     expect_system_error(open_raise(name, action, qmgl_file::access_write, qmgl_file::deny_none),
                         sharing_violation, kept(system_text(sharing_violation)));
-  EXPECT_EQ(contents(name), "keep");
+  EXPECT_EQ(file_contents(name), "keep");
 }
 
 TEST(File, CopiesShareTheOpenFile) {
@@ -366,13 +353,13 @@ TEST(File, CopiesShareTheOpenFile) {
   EXPECT_FALSE(
       open_raise(name, qmgl_file::open_existing, qmgl_file::access_write, qmgl_file::deny_none)
           .thrown);
-  EXPECT_EQ(contents(name), "abcde");
+  EXPECT_EQ(file_contents(name), "abcde");
 }
 
 TEST(File, LastModificationTime) {
   temp_dir dir;
   std::string const name = dir.file("time.txt");
-  put(name, "first");
+  write_file(name, "first");
   qmgl_file::timestamp const first = modified(name);
 
   // A Windows file time: 100-nanosecond ticks since 1601, so close to the clock's time now.
@@ -393,7 +380,7 @@ TEST(File, LastModificationTime) {
   qmgl_file::timestamp later = first;
   auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (later == first && std::chrono::steady_clock::now() < deadline) {
-    put(name, "second");
+    write_file(name, "second");
     later = modified(name);
   }
   EXPECT_GT(later, first);
@@ -417,23 +404,23 @@ TEST(File, CopyFiles) {
   std::string const second = dir.file("second.txt");
   std::string const fresh = dir.file("fresh.txt");
   std::string const missing = dir.file("missing.txt");
-  put(first, "first");
-  put(second, "second");
+  write_file(first, "first");
+  write_file(second, "second");
 
   expect_system_error(raise_of([&] { qmgl_file::copy(first.c_str(), second.c_str()); }),
                       file_exists, about(file_exists, first));
-  EXPECT_EQ(contents(second), "second");
+  EXPECT_EQ(file_contents(second), "second");
   qmgl_file::copy(first.c_str(), second.c_str(), qmgl_file::force);
-  EXPECT_EQ(contents(second), "first");
+  EXPECT_EQ(file_contents(second), "first");
   qmgl_file::copy(first.c_str(), fresh.c_str());
-  EXPECT_EQ(contents(fresh), "first");
+  EXPECT_EQ(file_contents(fresh), "first");
   expect_system_error(raise_of([&] { qmgl_file::copy(missing.c_str(), fresh.c_str()); }),
                       file_not_found, about(file_not_found, missing));
   // Onto itself: the source, open for reading, denies the writer.
   expect_system_error(
       raise_of([&] { qmgl_file::copy(first.c_str(), first.c_str(), qmgl_file::force); }),
       sharing_violation, about(sharing_violation, first));
-  EXPECT_EQ(contents(first), "first");
+  EXPECT_EQ(file_contents(first), "first");
 }
 
 TEST(File, RenameFiles) {
@@ -443,29 +430,29 @@ TEST(File, RenameFiles) {
   std::string const elsewhere = dir.file("elsewhere.txt");
   std::string const missing = dir.file("missing.txt");
   std::string const unreachable = dir.file("no-folder") + "/to.txt";
-  put(from, "from");
-  put(to, "to");
+  write_file(from, "from");
+  write_file(to, "to");
 
   expect_system_error(raise_of([&] { qmgl_file::rename(from.c_str(), to.c_str()); }),
                       already_exists, about(already_exists, from));
-  EXPECT_EQ(contents(from), "from");
-  EXPECT_EQ(contents(to), "to");
+  EXPECT_EQ(file_contents(from), "from");
+  EXPECT_EQ(file_contents(to), "to");
 
   qmgl_file::rename(from.c_str(), to.c_str(), qmgl_file::force);
   EXPECT_FALSE(std::filesystem::exists(from));
-  EXPECT_EQ(contents(to), "from");
+  EXPECT_EQ(file_contents(to), "from");
 
   qmgl_file::rename(to.c_str(), elsewhere.c_str());
   EXPECT_FALSE(std::filesystem::exists(to));
-  EXPECT_EQ(contents(elsewhere), "from");
+  EXPECT_EQ(file_contents(elsewhere), "from");
   qmgl_file::rename(elsewhere.c_str(), to.c_str(), qmgl_file::force);
-  EXPECT_EQ(contents(to), "from") << "force with no file to replace";
+  EXPECT_EQ(file_contents(to), "from") << "force with no file to replace";
 
   expect_system_error(raise_of([&] { qmgl_file::rename(missing.c_str(), from.c_str()); }),
                       file_not_found, about(file_not_found, missing));
   expect_system_error(raise_of([&] { qmgl_file::rename(to.c_str(), unreachable.c_str()); }),
                       path_not_found, about(path_not_found, to));
-  EXPECT_EQ(contents(to), "from");
+  EXPECT_EQ(file_contents(to), "from");
 }
 
 TEST(File, RemoveFiles) {
@@ -474,7 +461,7 @@ TEST(File, RemoveFiles) {
   std::string const unreachable = dir.file("no-folder") + "/gone.txt";
   std::string const folder = dir.file("folder");
   std::filesystem::create_directory(folder);
-  put(name, "x");
+  write_file(name, "x");
 
   qmgl_file::remove(name.c_str());
   EXPECT_FALSE(std::filesystem::exists(name));
@@ -490,7 +477,7 @@ TEST(File, RemoveFiles) {
 TEST(File, Exists) {
   temp_dir dir;
   std::string const name = dir.file("here.txt");
-  put(name, "x");
+  write_file(name, "x");
   EXPECT_TRUE(qmgl_file::exists(name.c_str()));
   EXPECT_TRUE(qmgl_file::exists(dir.path().string().c_str())) << "folders count";
   EXPECT_FALSE(qmgl_file::exists(dir.file("missing.txt").c_str()));

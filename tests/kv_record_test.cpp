@@ -41,10 +41,6 @@ std::string record_text(kv_change const& change) {
   return out.text;
 }
 
-void write_file(std::string const& path, std::string const& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // Every record of the file, and how the file ended.
 struct read_back {
   std::vector<kv_change> records;

@@ -34,11 +34,6 @@ using namespace std::chrono_literals;
 constexpr auto start_limit = 60s;
 constexpr auto exit_limit = 60s;
 
-std::string file_text(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string reply_of(kv_client& kv, std::vector<qmgl_value> const& request) {
   return kv_reply_text(kv.call(request));
 }
@@ -94,11 +89,11 @@ class KvService : public ::testing::Test {
       } catch (unsigned long) {
       }
       if (auto const code = process.wait_for_exit(20ms)) {
-        ADD_FAILURE() << "the server ended with " << *code << ": " << file_text(outputs.back());
+        ADD_FAILURE() << "the server ended with " << *code << ": " << file_contents(outputs.back());
         return nullptr;
       }
     }
-    ADD_FAILURE() << "the server did not answer: " << file_text(outputs.back());
+    ADD_FAILURE() << "the server did not answer: " << file_contents(outputs.back());
     return nullptr;
   }
 
@@ -118,7 +113,7 @@ class KvService : public ::testing::Test {
     child_process client(program_start{"wygl_kv", args, output});
     auto const code = client.wait_for_exit(exit_limit);
     EXPECT_TRUE(code.has_value()) << "wygl_kv did not end";
-    std::string text = file_text(output);
+    std::string text = file_contents(output);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
       text.pop_back();
     return {code.value_or(-1), text};
@@ -225,17 +220,18 @@ TEST_F(KvService, ACleanStopKeepsEveryChange) {
   reply_of(*kv, {"put", "text", "it's"});
   // A connection that stays open and idle does not hold the stop up.
   if (!server->ask_to_stop()) GTEST_SKIP() << "no stop request can be sent to a program here";
-  ASSERT_EQ(server->wait_for_exit(exit_limit), std::optional<int>(0)) << file_text(outputs.back());
-  EXPECT_NE(file_text(outputs.back()).find("stopped; changes up to 101 are on disk"),
+  ASSERT_EQ(server->wait_for_exit(exit_limit), std::optional<int>(0))
+      << file_contents(outputs.back());
+  EXPECT_NE(file_contents(outputs.back()).find("stopped; changes up to 101 are on disk"),
             std::string::npos)
-      << file_text(outputs.back());
+      << file_contents(outputs.back());
 
   ASSERT_TRUE(serve());
   EXPECT_EQ(reply_of(*kv, {"get", "k99"}), "'ok' 99");
   EXPECT_EQ(reply_of(*kv, {"get", "text"}), "'ok' 'it''s'");
   EXPECT_EQ(stat_of(*kv, "keys"), 101);
-  EXPECT_NE(file_text(outputs.back()).find("replayed 102 records"), std::string::npos)
-      << file_text(outputs.back());
+  EXPECT_NE(file_contents(outputs.back()).find("replayed 102 records"), std::string::npos)
+      << file_contents(outputs.back());
 }
 
 TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
@@ -268,7 +264,7 @@ TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
   ASSERT_EQ(writer.wait_for(60s), std::future_status::ready);
 
   ASSERT_TRUE(serve());
-  std::string const replay = file_text(outputs.back());
+  std::string const replay = file_contents(outputs.back());
   EXPECT_EQ(replay.find("dropped"), std::string::npos) << replay;
   int checked = 0;
   for (auto const& [i, seq] : seq_of_put) {
@@ -324,11 +320,11 @@ TEST_F(KvService, OneServerPerServiceNameAndAKilledOneDoesNotBlockTheNext) {
   auto second = start_server(dir.file("other"));
   ASSERT_EQ(second->wait_for_exit(exit_limit), std::optional<int>(3));
   EXPECT_EQ(
-      file_text(outputs.back())
+      file_contents(outputs.back())
           .rfind("wygl_kv_server: another server already serves '" + service + "' on this machine",
                  0),
       0u)
-      << file_text(outputs.back());
+      << file_contents(outputs.back());
   server->kill();
   // The killed server's lock goes with it (or is found abandoned): the next one starts.
   ASSERT_TRUE(serve());

@@ -167,10 +167,6 @@ std::string close_text(std::uint32_t handle) {
   return "close(_handle:0x" + hex(handle, false) + ") = rc == 0";
 }
 
-std::string system_text(std::uint32_t code) {
-  return narrow_ascii(error_string(code));
-}
-
 void expect_socket_error(raised const& r, std::uint32_t code) {
   EXPECT_TRUE(r.thrown);
   EXPECT_EQ(r.type, typeid(exc_unmapped_t));

@@ -140,10 +140,6 @@ std::vector<captured_record> at(std::vector<captured_record> const& records, std
   return selected;
 }
 
-std::string system_text(std::uint32_t code) {
-  return narrow_ascii(error_string(code));
-}
-
 // Runs call on a thread of its own and tells whether it returned within limit_ms. When it
 // did not, the thread is left to itself, and so must be whatever it uses.
 template <class Call>

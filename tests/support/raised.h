@@ -50,4 +50,9 @@ inline std::string narrow_ascii(std::basic_string<unsigned short> const& units) 
   return text;
 }
 
+// The system's text for an error code, as error_string gives it, narrowed as above.
+inline std::string system_text(std::uint32_t code) {
+  return narrow_ascii(error_string(code));
+}
+
 #endif  // WYGL_TESTS_SUPPORT_RAISED_H

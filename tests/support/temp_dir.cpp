@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -29,4 +31,13 @@ temp_dir::~temp_dir() {
 
 std::string temp_dir::file(std::string const& name) const {
   return (path_ / name).string();
+}
+
+std::string file_contents(std::string const& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(std::string const& path, std::string const& text) {
+  std::ofstream(path, std::ios::binary) << text;
 }
