@@ -24,6 +24,9 @@ endfunction()
 # The platform backend of src/os/: the only place that differs between the two systems.
 if(WIN32)
   set(WYGL_OS_BACKEND win32)
+  # Every Windows half (library, tests, examples) includes <windows.h> without its rarely used
+  # parts and without the min and max macros, which break std::min and std::max.
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX)
 else()
   set(WYGL_OS_BACKEND posix)
 endif()

@@ -3,7 +3,8 @@
 
 #include <cstdio>
 
-#include "windows_headers.h"
+#include <windows.h>
+#include <winsock2.h>
 
 int main() {
   WSADATA started;

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "windows_headers.h"
+#include <windows.h>
 
 namespace {
 

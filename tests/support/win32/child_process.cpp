@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/win32/windows_headers.h"
+#include <windows.h>
 
 namespace {
 

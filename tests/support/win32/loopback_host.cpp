@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "support/win32/windows_headers.h"
+#include <windows.h>
+#include <winsock2.h>
 
 namespace {
 
