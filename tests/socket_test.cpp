@@ -130,10 +130,7 @@ std::optional<unsigned long> read_failure(qmgl_socket& socket) {
 // its pointer after the delete.
 std::vector<captured_record> of_object(std::vector<captured_record> const& records,
                                        std::uint64_t object) {
-  std::vector<captured_record> mine;
-  for (captured_record const& r : records)
-    if (r.object == object) mine.push_back(r);
-  return mine;
+  return records_where(records, [object](captured_record const& r) { return r.object == object; });
 }
 
 std::vector<captured_record> of_object(std::vector<captured_record> const& records,
@@ -143,10 +140,7 @@ std::vector<captured_record> of_object(std::vector<captured_record> const& recor
 
 std::vector<captured_record> of_kind(std::vector<captured_record> const& records,
                                      std::uint32_t kind) {
-  std::vector<captured_record> chosen;
-  for (captured_record const& r : records)
-    if (r.kind == kind) chosen.push_back(r);
-  return chosen;
+  return records_where(records, [kind](captured_record const& r) { return r.kind == kind; });
 }
 
 std::string hex(std::uint32_t value, bool upper) {

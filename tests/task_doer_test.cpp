@@ -134,10 +134,7 @@ bool all_on(std::vector<std::thread::id> const& threads, std::thread::id id) {
 
 // The records of tracepoint tp among records, in their order.
 std::vector<captured_record> at(std::vector<captured_record> const& records, std::uint32_t tp) {
-  std::vector<captured_record> selected;
-  std::copy_if(records.begin(), records.end(), std::back_inserter(selected),
-               [tp](captured_record const& r) { return r.tracepoint == tp; });
-  return selected;
+  return records_where(records, [tp](captured_record const& r) { return r.tracepoint == tp; });
 }
 
 // Runs call on a thread of its own and tells whether it returned within limit_ms. When it

@@ -135,10 +135,7 @@ void expect_caught_report(raised const& r) {
 }
 
 std::vector<captured_record> at(std::vector<captured_record> const& records, std::uint32_t tp) {
-  std::vector<captured_record> selected;
-  std::copy_if(records.begin(), records.end(), std::back_inserter(selected),
-               [tp](captured_record const& r) { return r.tracepoint == tp; });
-  return selected;
+  return records_where(records, [tp](captured_record const& r) { return r.tracepoint == tp; });
 }
 
 class Timer : public ::testing::Test {

@@ -191,10 +191,9 @@ std::optional<int> thrown_int(Call&& call) {
 // The records of the given trace class, in order.
 inline std::vector<captured_record> records_of_class(std::vector<captured_record> const& all,
                                                      std::uint8_t class_number) {
-  std::vector<captured_record> mine;
-  for (captured_record const& r : all)
-    if (((r.tracepoint >> 16) & 0xFFu) == class_number) mine.push_back(r);
-  return mine;
+  return records_where(all, [class_number](captured_record const& r) {
+    return ((r.tracepoint >> 16) & 0xFFu) == class_number;
+  });
 }
 
 #endif  // WYGL_TESTS_SUPPORT_RPC_PEERS_H

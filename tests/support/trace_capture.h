@@ -67,4 +67,13 @@ class trace_capture {
   std::uint32_t previous_mask_;
 };
 
+// The records for which keep(record) is true, in their order.
+template <class Keep>
+std::vector<captured_record> records_where(std::vector<captured_record> const& records, Keep keep) {
+  std::vector<captured_record> kept;
+  for (captured_record const& r : records)
+    if (keep(r)) kept.push_back(r);
+  return kept;
+}
+
 #endif  // WYGL_TESTS_SUPPORT_TRACE_CAPTURE_H
