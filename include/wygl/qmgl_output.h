@@ -114,7 +114,7 @@ class WYGL_API qmgl_output_buffer_spare : private qmgl_ban_copy_and_assignment {
 
 // The block buffer of sinks that deliver data in blocks. Characters collect in memory and
 // leave only through flush_buffer, which hands the whole pending block to
-// really_flush_buffer in one call and keeps a copy of it as the last block.
+// really_flush_buffer in one call and keeps it as the last block.
 //
 // The buffer's capacity is reported as 1024 bytes at first, growing by 16384 bytes each time
 // it fills; the memory behind it may be larger, so that collecting n characters costs time

@@ -92,10 +92,8 @@ std::string const& qmgl_input_buffer_mixin::get_input_buffer() const {
 }
 
 int qmgl_input_buffer_mixin::refill_and_get() {
-  clear_data();
-  fill_buffer();
-  if (_buffer.empty()) return -1;
-  return static_cast<unsigned char>(_buffer[_read_offset++]);
+  char c = '\0';
+  return get_buffered_chars(&c, 1) == 1 ? static_cast<unsigned char>(c) : -1;
 }
 
 std::size_t qmgl_input_buffer_mixin::get_buffered_chars(char* into, std::size_t capacity) {
