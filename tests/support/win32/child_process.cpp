@@ -82,7 +82,7 @@ void child_process::start(std::string const& program, std::vector<std::string> c
   // with its code.
   BOOL made = FALSE;
   DWORD start_error = 0;
-  for (int attempt = 0; attempt < start_attempts && !made; ++attempt) {
+  for (int attempt = 0; attempt < start_attempts; ++attempt) {
     made = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr,
                           output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &started);
     if (made) break;
