@@ -192,8 +192,8 @@ struct WYGL_API qmgl_ntarray_of {
   static int compare(T const* a, T const* b) noexcept;
 
   // compare(*this, p) against 0. p must not be null; it is read at most to its first Nul.
-  bool operator==(T const* p) const noexcept { return compare_to(p) == 0; }
-  bool operator!=(T const* p) const noexcept { return compare_to(p) != 0; }
+  bool operator==(T const* p) const noexcept { return equals(p); }
+  bool operator!=(T const* p) const noexcept { return !equals(p); }
   bool operator<(T const* p) const noexcept { return compare_to(p) < 0; }
   bool operator<=(T const* p) const noexcept { return compare_to(p) < 1; }
   bool operator>(T const* p) const noexcept { return compare_to(p) > 0; }
@@ -225,6 +225,8 @@ struct WYGL_API qmgl_ntarray_of {
  private:
   // compare(*this, p), found from the stored length.
   int compare_to(T const* p) const noexcept;
+  // compare(*this, p) == 0.
+  bool equals(T const* p) const noexcept;
   int compare_to(qmgl_ntarray_of const& t) const noexcept;
 };
 

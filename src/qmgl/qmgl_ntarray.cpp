@@ -28,6 +28,7 @@
 #include <type_traits>
 
 #include "qmgl/qmgl_alloc.h"
+#include "qmgl/qmgl_byte_scan.h"
 #include "qmgl/qmgl_ntarray_build.h"
 
 static_assert(sizeof(unsigned) == 4, "lengths are 32-bit");
@@ -274,31 +275,12 @@ namespace {
 // compare() walks to the first position where the elements differ or a's text ends. Given
 // that a holds la elements before a Nul and that b's first lb elements are not Nul while b[lb]
 // is Nul or lb > la, that position is the first difference among the first min(la, lb)
-// elements, or that count itself; the remainder is found with block compares.
+// elements, or that count itself. The first differing byte lies in the first differing
+// element.
 template <class T>
 int compare_known(T const* a, std::size_t la, T const* b, std::size_t lb) noexcept {
   std::size_t const common = std::min(la, lb);
-  std::size_t i = 0;
-  // Blocks of growing size until one differs, then halves of it until a short run is left.
-  for (std::size_t block = 16; i < common; block *= 2) {
-    std::size_t run = std::min(block, common - i);
-    if (std::memcmp(a + i, b + i, run * sizeof(T)) == 0) {
-      i += run;
-      continue;
-    }
-    while (run > 16) {
-      std::size_t const half = run / 2;
-      if (std::memcmp(a + i, b + i, half * sizeof(T)) == 0) {
-        i += half;
-        run -= half;
-      } else {
-        run = half;
-      }
-    }
-    break;
-  }
-  while (i < common && a[i] == b[i])
-    ++i;
+  std::size_t const i = qmgl_first_difference(a, b, common * sizeof(T)) / sizeof(T);
   return three_way(a[i], b[i]);
 }
 
@@ -323,6 +305,20 @@ template <class T, T Nul>
 int qmgl_ntarray_of<T, Nul>::compare_to(T const* p) const noexcept {
   std::size_t const length = _imp->length;
   return compare_known(_imp->data, length, p, first_nul<T, Nul>(p, length + 1));
+}
+
+template <class T, T Nul>
+bool qmgl_ntarray_of<T, Nul>::equals(T const* p) const noexcept {
+  if constexpr (std::is_same_v<T, char> && Nul == 0) {
+    // This text holds no Nul before its terminator, so the C library's comparison, which stops
+    // at the first difference or the common terminator, finds equality exactly when compare()
+    // does.
+    return std::strcmp(_imp->data, p) == 0;
+  } else {
+    std::size_t const length = _imp->length;
+    return first_nul<T, Nul>(p, length + 1) == length &&
+           (length == 0 || std::memcmp(_imp->data, p, length * sizeof(T)) == 0);
+  }
 }
 
 template <class T, T Nul>
