@@ -97,8 +97,11 @@ struct WYGL_API qmgl_output_black_hole : public qmgl_output_imp {
 // Buffer memory handed from one buffered sink to the next sink of the same owner, so that a
 // run of short-lived sinks (one per message on a connection) reuses warm memory instead of
 // allocating, and touching for the first time, buffers of the message's size each time. A
-// block is kept only up to 8 MB. It frees what it holds when destroyed. It carries no lock:
-// its sinks take turns, one alive at a time.
+// sink leaves a block only when it is no larger than growing to the sink's own longest
+// message makes a block (less than twice that length plus 32 KB), so that the memory kept
+// follows the length of recent messages, however long, and goes again after shorter ones. It
+// frees what it holds when destroyed. It carries no lock: its sinks take turns, one alive at a
+// time.
 class WYGL_API qmgl_output_buffer_spare : private qmgl_ban_copy_and_assignment {
  public:
   qmgl_output_buffer_spare() = default;
@@ -185,6 +188,8 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
   // The size of the memory behind _buffer (at least _capacity) and of _last_buffer.
   std::size_t _allocated;
   std::size_t _last_allocated = 0;
+  // The longest block flushed so far.
+  std::size_t _most_flushed = 0;
 };
 
 // A string and a quote character, for writing the string quoted.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -16,18 +17,16 @@ constexpr char source_file[] = "src/qmgl/qmgl_output";
 
 constexpr int first_capacity = 1024;
 constexpr int capacity_step = 16384;
-// The largest block a spare keeps: beyond it, memory held between messages would cost more
-// than touching it afresh saves.
-constexpr std::size_t largest_spare_block = 8 * 1024 * 1024;
 
 char* allocate_chars(std::size_t n, int line) {
   return qmgl_check_alloc(source_file, line, new (std::nothrow) char[n]);
 }
 
-// Exchanges the block (to, to_size) for (from, from_size) when from is the larger and may be
-// kept in to's place; whatever to held goes to from, whose owner frees it.
-void move_larger_block(char*& from, std::size_t& from_size, char*& to, std::size_t& to_size) {
-  if (from_size <= to_size || from_size > largest_spare_block) return;
+// Exchanges the block (to, to_size) for (from, from_size) when from is the larger and no larger
+// than most; whatever to held goes to from, whose owner frees it.
+void move_larger_block(char*& from, std::size_t& from_size, char*& to, std::size_t& to_size,
+                       std::size_t most = SIZE_MAX) {
+  if (from_size <= to_size || from_size > most) return;
   std::swap(from, to);
   std::swap(from_size, to_size);
 }
@@ -119,10 +118,16 @@ void qmgl_output_buffer_mixin::take_spare_memory(qmgl_output_buffer_spare& spare
 }
 
 void qmgl_output_buffer_mixin::leave_spare_memory(qmgl_output_buffer_spare& spare) noexcept {
+  // Growing to hold n pending characters allocates less than 2 * (n + capacity_step), however
+  // large n is; memory beyond that was left by an earlier, longer message and goes.
+  std::size_t const used = std::max({_most_flushed, static_cast<std::size_t>(_length),
+                                     static_cast<std::size_t>(_last_length)});
+  std::size_t const most = 2 * (used + capacity_step);
   _length = 0;
   _last_length = 0;
-  move_larger_block(_buffer, _allocated, spare._buffer, spare._allocated);
-  move_larger_block(_last_buffer, _last_allocated, spare._last_buffer, spare._last_allocated);
+  move_larger_block(_buffer, _allocated, spare._buffer, spare._allocated, most);
+  move_larger_block(_last_buffer, _last_allocated, spare._last_buffer, spare._last_allocated,
+                    most);
 }
 
 void qmgl_output_buffer_mixin::grow_and_put(char c) {
@@ -163,6 +168,7 @@ void qmgl_output_buffer_mixin::grow_to(std::size_t capacity) {
 
 void qmgl_output_buffer_mixin::flush_buffer() {
   if (_length <= 0) return;
+  _most_flushed = std::max(_most_flushed, static_cast<std::size_t>(_length));
   // The pending block becomes the last block as it is, without a copy, and the last block's
   // memory takes its place once it has been delivered. That memory must hold the reported
   // capacity; it is made large enough first, so that nothing can fail after delivery.
