@@ -1,7 +1,8 @@
 // Allocation failures of strings and conversions. This program holds the library itself
 // (linked from the static archive), so replacing the nothrow form of operator new here, as the
-// language allows, reaches the library's allocations on every platform. The replacement only
-// acts when a test arms it, on the arming thread.
+// language allows, reaches the library's allocations on every platform, once the thread keeps
+// no free blocks of its own (qmgl_small_blocks.h). The replacement only acts when a test arms
+// it, on the arming thread.
 
 #include <cstddef>
 #include <new>
@@ -10,6 +11,7 @@
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_ntarray.h>
+#include <wygl/qmgl_small_blocks.h>
 
 namespace {
 
@@ -41,6 +43,7 @@ using uni = qmgl_ntarray_of<unsigned short, 0>;
 // as the library raises it.
 template <class F>
 void expect_out_of_memory(F f, char const* file, int successes = 0) {
+  qmgl_small_blocks_keep_on_this_thread(false);
   failures_armed = successes;
   try {
     f();
@@ -101,6 +104,7 @@ TEST(StringsAllocation, ConversionsRaiseNotEnoughMemory) {
 
 TEST(StringsAllocation, EveryNewTextIsOneAllocation) {
   str const s("some text");
+  qmgl_small_blocks_keep_on_this_thread(false);
   auto allocations = [](auto f) {
     int const before = nothrow_allocations;
     f();

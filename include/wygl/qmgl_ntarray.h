@@ -34,6 +34,7 @@
 #ifndef WYGL_QMGL_NTARRAY_H
 #define WYGL_QMGL_NTARRAY_H
 
+#include <cstddef>
 #include <type_traits>
 
 #include <wygl/qmgl_sync.h>
@@ -114,6 +115,8 @@ struct WYGL_API qmgl_ntarray_imp_of {
  private:
   qmgl_ntarray_imp_of() noexcept : count(), length(0), room(0), data(nullptr) {}
   ~qmgl_ntarray_imp_of() = default;
+  // The size of the block holding a body with room for n elements.
+  static std::size_t block_size(unsigned n) noexcept;
 };
 
 // A string: a handle bound to a shared body. Every constructor binds it to a body; the

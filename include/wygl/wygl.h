@@ -37,6 +37,7 @@
 #include <wygl/qmgl_refcounted_vector.h>
 #include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_sleep.h>
+#include <wygl/qmgl_small_blocks.h>
 #include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_sync.h>
 #include <wygl/qmgl_task_doer.h>

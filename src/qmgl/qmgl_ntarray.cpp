@@ -27,6 +27,8 @@
 #include <new>
 #include <type_traits>
 
+#include <wygl/qmgl_small_blocks.h>
+
 #include "qmgl/qmgl_alloc.h"
 #include "qmgl/qmgl_byte_scan.h"
 #include "qmgl/qmgl_ntarray_build.h"
@@ -114,6 +116,13 @@ int three_way(T x, T y) noexcept {
 
 // ---- the body ----
 
+// The block of a body with room for n elements: the body, then n elements and the terminator.
+// Short texts come from the thread's small blocks.
+template <class T, T Nul>
+std::size_t qmgl_ntarray_imp_of<T, Nul>::block_size(unsigned n) noexcept {
+  return sizeof(qmgl_ntarray_imp_of) + (std::size_t{n} + 1) * sizeof(T);
+}
+
 template <class T, T Nul>
 qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
   constexpr std::size_t header = sizeof(qmgl_ntarray_imp_of);
@@ -122,8 +131,7 @@ qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
   constexpr std::uint64_t fits = (SIZE_MAX - header) / sizeof(T) - 1;
   constexpr std::uint64_t most = fits < max_elements ? fits : max_elements;
   void* block = nullptr;
-  if (std::uint64_t{n} <= most)
-    block = ::operator new(header + (std::size_t{n} + 1) * sizeof(T), std::nothrow);
+  if (std::uint64_t{n} <= most) block = qmgl_small_block_allocate(block_size(n));
   qmgl_check_alloc(source_file, __LINE__, block);
   auto* body = ::new (block) qmgl_ntarray_imp_of();
   body->room = n;
@@ -133,8 +141,9 @@ qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
 
 template <class T, T Nul>
 void qmgl_ntarray_imp_of<T, Nul>::destroy(qmgl_ntarray_imp_of* body) noexcept {
+  std::size_t const size = block_size(body->room);
   body->~qmgl_ntarray_imp_of();
-  ::operator delete(static_cast<void*>(body));
+  qmgl_small_block_free(body, size);
 }
 
 // ---- construction and assignment ----
