@@ -362,24 +362,53 @@ int qmgl_ntarray_of<T, Nul>::find(char c,
   return hit != nullptr && hit != end ? static_cast<int>(hit - from) : -1;
 }
 
-void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c) {
+namespace {
+
+// s's body when it may take n more elements in place: s holds it alone and it has the room.
+body_of<char, 0>* body_to_extend(qmgl_ntarray_of<char, 0>& s, std::uint64_t n) noexcept {
   auto* const body = static_cast<body_of<char, 0>*>(s._imp);
-  unsigned const length = body->length;
-  // Reading the count with acquire ordering orders this write after whatever the holders of
+  // Reading the count with acquire ordering orders the writes after whatever the holders of
   // earlier handles read before they released the body.
-  if (length < body->room && body->count.value_acquire() == 1) {
-    body->data[length] = c;
-    body->data[length + 1] = '\0';
-    if (c != '\0') body->length = length + 1;
-    return;
-  }
-  std::uint64_t const grown = std::max<std::uint64_t>(16, std::uint64_t{length} * 2);
+  if (std::uint64_t{body->length} + n <= body->room && body->count.value_acquire() == 1)
+    return body;
+  return nullptr;
+}
+
+// Moves s to a new body holding its text, with room for n more elements and at least twice
+// the text, so that appends in a row cost time linear in their total.
+body_of<char, 0>* move_to_larger_body(qmgl_ntarray_of<char, 0>& s, std::uint64_t n) {
+  body_of<char, 0> const* const body = s._imp;
+  unsigned const length = body->length;
+  std::uint64_t const grown = std::max<std::uint64_t>({16, std::uint64_t{length} * 2, length + n});
   auto* bigger = create_body<char, 0>(grown);
   copy_elements(bigger->data, body->data, length);
-  bigger->data[length] = c;
-  bigger->data[length + 1] = '\0';
-  bigger->length = c != '\0' ? length + 1 : length;
+  bigger->data[length] = '\0';
+  bigger->length = length;
   s._imp = bigger;
+  return bigger;
+}
+
+}  // namespace
+
+void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c) {
+  body_of<char, 0>* body = body_to_extend(s, 1);
+  if (body == nullptr) body = move_to_larger_body(s, 1);
+  unsigned const length = body->length;
+  body->data[length] = c;
+  body->data[length + 1] = '\0';
+  if (c != '\0') body->length = length + 1;
+}
+
+char* qmgl_ntarray_room(qmgl_ntarray_of<char, 0>& s, std::size_t n) {
+  body_of<char, 0>* body = body_to_extend(s, n);
+  if (body == nullptr) body = move_to_larger_body(s, n);
+  return body->data + body->length;
+}
+
+void qmgl_ntarray_extend(qmgl_ntarray_of<char, 0>& s, std::size_t k) noexcept {
+  auto* const body = static_cast<body_of<char, 0>*>(s._imp);
+  body->length += static_cast<unsigned>(k);
+  body->data[body->length] = '\0';
 }
 
 // The exported instantiations.

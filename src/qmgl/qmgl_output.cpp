@@ -130,40 +130,65 @@ void qmgl_output_buffer_mixin::leave_spare_memory(qmgl_output_buffer_spare& spar
                     most);
 }
 
+namespace {
+
+// The reported capacity of a buffer holding length pending characters: 1024, or the first
+// 1024 + k * 16384 that holds them.
+std::size_t capacity_for(std::size_t length) {
+  if (length <= static_cast<std::size_t>(first_capacity)) return first_capacity;
+  std::size_t const steps = (length - first_capacity + capacity_step - 1) / capacity_step;
+  return first_capacity + steps * capacity_step;
+}
+
+}  // namespace
+
 void qmgl_output_buffer_mixin::grow_and_put(char c) {
-  grow_to(static_cast<std::size_t>(_capacity) + capacity_step);
-  _buffer[_length++] = c;
+  *room_for(1) = c;
+  added(1);
 }
 
 void qmgl_output_buffer_mixin::put_buffered_chars(char const* data, std::size_t length) {
-  if (length > static_cast<std::size_t>(INT_MAX - _length))
-    throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
-  auto const needed = static_cast<std::size_t>(_length) + length;
-  if (needed > static_cast<std::size_t>(_capacity)) {
-    // The capacity that filling one character at a time would have reached.
-    std::size_t const steps = (needed - _capacity + capacity_step - 1) / capacity_step;
-    grow_to(static_cast<std::size_t>(_capacity) + steps * capacity_step);
-  }
+  char* const to = room_for(length);
   if (length == 0) return;
-  std::memcpy(_buffer + _length, data, length);
-  _length += static_cast<int>(length);
+  std::memcpy(to, data, length);
+  added(length);
 }
 
-void qmgl_output_buffer_mixin::grow_to(std::size_t capacity) {
-  // _capacity and _length are ints.
-  if (capacity > static_cast<std::size_t>(INT_MAX))
+char* qmgl_output_buffer_mixin::room_for(std::size_t length) {
+  // _capacity and _length are ints, and so is every capacity reported.
+  if (length > static_cast<std::size_t>(INT_MAX - _length) ||
+      capacity_for(static_cast<std::size_t>(_length) + length) > static_cast<std::size_t>(INT_MAX))
     throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
-  // The reported capacity grows in fixed steps; the memory behind it at least doubles, so
-  // that a long output is copied a logarithmic number of times, not once per step.
-  if (capacity > _allocated) {
-    std::size_t const grown = std::max({_allocated * 2, _allocated + capacity_step, capacity});
-    char* bigger = allocate_chars(grown, __LINE__);
-    std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
-    delete[] _buffer;
-    _buffer = bigger;
-    _allocated = grown;
-  }
-  _capacity = static_cast<int>(capacity);
+  // The memory holds the capacity that would be reported after all of them, so that it keeps
+  // holding the reported capacity whatever part of the place is used.
+  grow_memory(capacity_for(static_cast<std::size_t>(_length) + length));
+  return _buffer + _length;
+}
+
+void qmgl_output_buffer_mixin::added(std::size_t length) noexcept {
+  _length += static_cast<int>(length);
+  _capacity = std::max(_capacity, static_cast<int>(capacity_for(static_cast<std::size_t>(_length))));
+}
+
+std::size_t qmgl_output_buffer_mixin::usable_memory() const noexcept {
+  // The largest step of the reported capacity within the memory and within INT_MAX.
+  constexpr std::size_t largest_step =
+      first_capacity + (INT_MAX - first_capacity) / capacity_step * capacity_step;
+  std::size_t const within = std::min(_allocated, largest_step);
+  if (within < static_cast<std::size_t>(first_capacity)) return within;
+  return first_capacity + (within - first_capacity) / capacity_step * capacity_step;
+}
+
+void qmgl_output_buffer_mixin::grow_memory(std::size_t size) {
+  // The memory behind the reported capacity at least doubles, so that a long output is copied
+  // a logarithmic number of times, not once per step of the capacity.
+  if (size <= _allocated) return;
+  std::size_t const grown = std::max({_allocated * 2, _allocated + capacity_step, size});
+  char* bigger = allocate_chars(grown, __LINE__);
+  std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
+  delete[] _buffer;
+  _buffer = bigger;
+  _allocated = grown;
 }
 
 void qmgl_output_buffer_mixin::flush_buffer() {

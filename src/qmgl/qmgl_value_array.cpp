@@ -15,6 +15,8 @@
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_output.h>
 
+#include "qmgl/qmgl_value_body.h"
+
 namespace {
 
 constexpr char source_file[] = "src/qmgl/qmgl_value_array";
@@ -163,12 +165,7 @@ void qmgl_value_array::swap(qmgl_value_array& other) noexcept {
 }
 
 qmgl_output& operator<<(qmgl_output& out, qmgl_value_array const& a) {
-  out << '(';
-  for (unsigned i = 0; i < a.get_size(); ++i) {
-    if (i != 0) out << ", ";
-    a[i].stream_out(out);
-  }
-  out << ") ";
+  qmgl_write_value_array(out, a);
   return out;
 }
 

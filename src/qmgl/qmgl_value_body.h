@@ -237,4 +237,9 @@ struct value_array_t final : value_owned<value_array_t, value_type_value_array, 
   unsigned output_length() const override;
 };
 
+// Writes the text of an array: "(", its elements' texts separated by ", ", then ") " (the
+// writer of qmgl_value_writer.cpp, which writes the elements of the library's body classes
+// itself).
+void qmgl_write_value_array(qmgl_output& out, qmgl_value_array const& a);
+
 #endif  // WYGL_SRC_QMGL_QMGL_VALUE_BODY_H
