@@ -112,6 +112,9 @@ struct WYGL_API qmgl_input_file : public qmgl_input_imp, public qmgl_input_buffe
   static qmgl_input_file& std_input();
 
  private:
+  // The value reader takes runs of bytes straight from the buffer.
+  friend class qmgl_input_direct;
+
   // Reads at most 512 bytes into the buffer; none at the end of the file. Read failures pass
   // out of get_char as exc_unmapped_t.
   void fill_buffer() override;

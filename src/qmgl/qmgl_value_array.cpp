@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_output.h>
 
+#include "qmgl/qmgl_value_array_builder.h"
 #include "qmgl/qmgl_value_body.h"
 
 namespace {
@@ -171,3 +173,28 @@ qmgl_output& operator<<(qmgl_output& out, qmgl_value_array const& a) {
 
 // Exported through the extern template declaration of the header, which gives it WYGL_API.
 template struct qmgl_local_array_of<qmgl_value>;
+
+// ---- collecting elements for the value reader ----
+
+qmgl_value_array_builder::~qmgl_value_array_builder() {
+  for (qmgl_value_base* body : _bodies)
+    body->release();
+}
+
+void qmgl_value_array_builder::add(qmgl_value_base* body) {
+  try {
+    _bodies.push_back(body);
+  } catch (std::bad_alloc const&) {
+    body->release();
+    throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
+  }
+}
+
+void qmgl_value_array_builder::append_to(qmgl_value_array& a) {
+  if (_bodies.empty()) return;
+  a.reserve(std::uint64_t{a._size} + _bodies.size());
+  // The slots behind the values in use hold NULL, whose body needs no release.
+  for (qmgl_value_base* body : _bodies)
+    a._items[a._size++]._body = body;
+  _bodies.clear();
+}
