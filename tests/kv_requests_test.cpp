@@ -75,6 +75,10 @@ TEST_F(KvRequests, EveryRequestKindHasItsReply) {
             "'ok' ('connections' , 0  , 'open' , 0  , 'requests' , 14  , 'errors' , 0  , "
             "'keys' , 1  , 'sequence' , 4  , 'written' , 4  , 'flushed' , 4  , "
             "'compactions' , 2  , 'anonymous' , 12  )  (\"0f6c1e0a-aaaa\"  , 7  , 2  )  ");
+  // The identity goes with its last connection.
+  service.connection_opened();
+  service.connection_closed(session);
+  EXPECT_EQ(ask(service, {"stats"}).find("0f6c1e0a"), std::string::npos);
 }
 
 TEST_F(KvRequests, ValuesOfEveryTypeAreStoredAsTheyCame) {
