@@ -363,7 +363,8 @@ TEST_F(KvService, TheClientProgramPrintsRepliesAndReportsADeadServer) {
   auto const usage = run_client({"put", "k", "nope"});
   EXPECT_EQ(usage.first, 64);
   EXPECT_NE(usage.second.find("unrecognized keyword"), std::string::npos) << usage.second;
-  EXPECT_EQ(run_client({"get", "a", "b"}).second.rfind("wygl_kv: get takes one key\n", 0), 0u);
+  std::string const arity = run_client({"get", "a", "b"}).second;
+  EXPECT_EQ(arity.substr(0, arity.find_first_of("\r\n")), "wygl_kv: get takes one key");
   EXPECT_EQ(run_client({"--help"}).first, 0);
   // With --id the hello goes first on the same connection: stats shows the identity.
   std::string const id = "0c4a0fd2-5b36-4a8e-9a53-f1f4f0a5e7d1";
