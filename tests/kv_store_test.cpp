@@ -24,7 +24,7 @@ struct change_list : kv_change_sink {
   std::vector<kv_change> changes;
 };
 
-std::string text_at(kv_store const& store, std::string const& key, std::uint32_t now = 1000) {
+std::string text_at(kv_store const& store, std::string const& key, std::uint64_t now = 1000) {
   auto const value = store.get(key, now);
   return value ? text_of(*value) : "absent";
 }
@@ -92,6 +92,12 @@ TEST(KvStore, AKeyIsGoneAtItsDeadlineAndAPutDropsTheDeadline) {
   EXPECT_EQ(store.drop_expired(1010), 1u);
   EXPECT_EQ(store.size(), 2u);
   EXPECT_EQ(sink.changes.size(), 6u);  // the drop is no change
+
+  // After 2038 a long expiry reaches past 2^32 seconds: it must not wrap into the past.
+  std::uint64_t const in_2040 = 2200000000u;
+  store.expire("kept", 2147483647, in_2040);
+  EXPECT_EQ(sink.changes.back().deadline, in_2040 + 2147483647u);
+  EXPECT_EQ(text_at(store, "kept", in_2040 + 1), "'k' ");
 }
 
 TEST(KvStore, ExpiringInZeroSecondsDeletes) {

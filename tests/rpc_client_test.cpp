@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <wygl/qmgl_value_reader.h>
 #include <wygl/wytr_ids.h>
 
+#include "support/raised.h"
 #include "support/rpc_peers.h"
 #include "support/value_helpers.h"
 
@@ -408,3 +410,25 @@ TEST_F(RpcClient, ThreadsSharingAClientGetWholeExchanges) {
 }
 
 }  // namespace
+
+TEST_F(RpcClient, ReplyOverTheIncomingLimitRaisesAndClosesTheConnection) {
+  client.set_incoming_message_limit(4);
+  {
+    bounded_client_request call(client);
+    call.end_of_request();
+    server.receive_message();
+    server.send(std::string("four\0", 5));
+    EXPECT_EQ(reply_text(call), std::string("four\0", 5));
+  }
+  bounded_client_request call(client);
+  call.end_of_request();
+  server.receive_message();
+  server.send(std::string("fives\0", 6));
+  raised const r = raise_of([&] { reply_text(call); });
+  EXPECT_EQ(r.type, typeid(exc_range_overflow_t));
+  EXPECT_EQ(r.code, 0x20030008u);
+  EXPECT_EQ(r.message, "RPC message longer than the limit of 4 bytes");
+  EXPECT_TRUE(call.empty());
+  EXPECT_TRUE(client.is_server_dead());
+  EXPECT_EQ(server.receive_message(), "");  // the client closed the connection
+}

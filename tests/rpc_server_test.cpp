@@ -305,3 +305,37 @@ TEST_F(RpcServer, FactoryWithANullWideHostLooksUpTheEmptyName) {
 }
 
 }  // namespace
+
+// A request may have as many bytes as the limit before its 0x00; one more is refused: the
+// handler sees the exception, its reply still goes out, and the connection ends.
+TEST_F(RpcServer, RequestOverTheIncomingLimitIsRefusedAnsweredAndTheConnectionClosed) {
+  raw_peer second(endpoint.service());
+  raised refused;
+  bool dead_after = false;
+  auto served = std::async(std::launch::async, [&] {
+    qmgl_rpc_server connection(endpoint.factory());
+    EXPECT_EQ(connection.incoming_message_limit(), qmgl_rpc_no_message_limit);
+    connection.set_incoming_message_limit(8);
+    echo_one_request(connection);  // exactly 8 bytes: taken
+    qmgl_rpc_server big(endpoint.factory());
+    big.set_incoming_message_limit(8);
+    {
+      bounded_server_request request(big);
+      refused = raise_of([&] { read_values(request); });
+      EXPECT_TRUE(request.empty());
+      request.consume_request();  // reads nothing more
+      request << "too long";
+    }
+    dead_after = big.is_client_dead();
+  });
+  client.send(std::string("'abcdef'\0", 9));
+  EXPECT_EQ(client.receive_message(), text_of(qmgl_value("abcdef")) + '\0');
+  second.send(std::string("'abcdefg'\0", 10));
+  EXPECT_EQ(second.receive_message(), std::string("too long\0", 9));
+  EXPECT_EQ(second.receive_message(), "");  // then the connection's end
+  ASSERT_TRUE(finished(served));
+  EXPECT_EQ(refused.type, typeid(exc_range_overflow_t));
+  EXPECT_EQ(refused.code, 0x20030008u);
+  EXPECT_EQ(refused.message, "RPC message longer than the limit of 8 bytes");
+  EXPECT_TRUE(dead_after);
+}

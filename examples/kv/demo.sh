@@ -116,8 +116,7 @@ for client in $(seq 8); do
 done
 wait "${clients[@]}"
 step "wygl_kv get client8.20"
-step "wygl_kv hello"
-step "wygl_kv stats"
+step "wygl_kv --id 0c4a0fd2-5b36-4a8e-9a53-f1f4f0a5e7d1 stats"
 
 say "Everything so far reaches the disk; then the server is killed with SIGKILL"
 step "wygl_kv sync"

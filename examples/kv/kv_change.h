@@ -2,8 +2,8 @@
 //
 // Every change gets the next sequence number of its store. Sequence numbers are 32-bit and
 // wrap around; two numbers are ordered by their difference (kv_seq_after), which is right as
-// long as they are less than 2^31 apart. Deadlines are whole seconds since 1970 (UTC), unsigned
-// 32-bit, which lasts until 2106.
+// long as they are less than 2^31 apart. Deadlines are whole seconds since 1970 (UTC), 64-bit,
+// so that a deadline far ahead never wraps around to one in the past.
 
 #ifndef WYGL_KV_CHANGE_H
 #define WYGL_KV_CHANGE_H
@@ -25,7 +25,7 @@ struct kv_change {
   std::uint32_t seq = 0;
   std::string key;
   qmgl_value value;
-  std::uint32_t deadline = 0;
+  std::uint64_t deadline = 0;
 };
 
 // Whether sequence number a comes after b.

@@ -1,38 +1,64 @@
 #include "kv_client.h"
 
+#include <optional>
+
+#include <wygl/qmgl_exc.h>
+
 #include "kv_service.h"
 
 namespace {
 
-// A request whose reads wait at most the given time (the socket is reachable only from a
-// request); 0 leaves the socket as it is.
-struct timed_request : qmgl_rpc_client_request {
-  timed_request(qmgl_rpc_client& client, int reply_seconds) : qmgl_rpc_client_request(client) {
-    if (reply_seconds > 0) _socket.doSelectWait(reply_seconds);
-  }
-};
+std::atomic<kv_stage>* entering(std::atomic<kv_stage>* stage) {
+  if (stage != nullptr) stage->store(kv_stage::connecting);
+  return stage;
+}
 
-// Sends what write puts into the request and reads the reply.
-template <class Write>
-std::vector<qmgl_value> exchange(qmgl_rpc_client& client, int reply_seconds, Write const& write) {
-  timed_request call(client, reply_seconds);
-  write(call);
-  call.end_of_request();
-  return kv_read_values(call);
+// The answer of a server that refused the request before it had all of it, if it came.
+std::optional<std::vector<qmgl_value>> answer_before_close(qmgl_input& call) {
+  try {
+    std::vector<qmgl_value> values = kv_read_values(call);
+    if (!values.empty()) return values;
+  } catch (...) {
+    // No answer came.
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
-kv_client::kv_client(char const* service, char const* host, int reply_seconds)
-    : _client(service, host), _reply_seconds(reply_seconds) {}
+kv_client::kv_client(char const* service, char const* host, std::atomic<kv_stage>* stage)
+    : _stage(entering(stage)), _client(service, host) {}
+
+void kv_client::enter(kv_stage stage) {
+  if (_stage != nullptr) _stage->store(stage);
+}
+
+template <class Write>
+std::vector<qmgl_value> kv_client::exchange(Write const& write) {
+  qmgl_rpc_client_request call(_client);
+  write(call);
+  enter(kv_stage::sending);
+  try {
+    call.end_of_request();
+  } catch (exc_t const&) {
+    if (auto answer = answer_before_close(call)) {
+      enter(kv_stage::done);
+      return *answer;
+    }
+    throw;
+  }
+  enter(kv_stage::receiving);
+  std::vector<qmgl_value> reply = kv_read_values(call);
+  enter(kv_stage::done);
+  return reply;
+}
 
 std::vector<qmgl_value> kv_client::call(std::vector<qmgl_value> const& request) {
-  return exchange(_client, _reply_seconds,
-                  [&request](qmgl_output& out) { kv_write_values(out, request); });
+  return exchange([&request](qmgl_output& out) { kv_write_values(out, request); });
 }
 
 std::vector<qmgl_value> kv_client::call_text(char const* text) {
-  return exchange(_client, _reply_seconds, [text](qmgl_output& out) { out << text; });
+  return exchange([text](qmgl_output& out) { out << text; });
 }
 
 std::string kv_reply_text(std::vector<qmgl_value> const& values) {

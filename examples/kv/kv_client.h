@@ -7,25 +7,37 @@
 //
 // Each call is one request message and its reply. Failures reach the caller as the RPC layer
 // reports them: exc_t when the connection cannot be made or a send fails, the int 0 when the
-// server closed the connection, the socket error code as an unsigned long when a read fails or
-// no reply has come within the time limit.
+// server closed the connection, the socket error code as an unsigned long when a read fails,
+// exc_range_overflow_t for a reply over the limit, and the value reader's exc_t for a reply
+// that is no value text. Where the caller passes a stage, the client keeps it up to date, so
+// that another thread can tell what an exchange waits for and the caller what failed.
+//
+// A server that refuses a request (too long, too many connections) answers at once and
+// closes the connection, so the send of a long request may fail while the answer has
+// arrived: a call whose send fails returns that answer when it can be read.
 //
 // Thread safety: one client may be shared by threads; their calls take turns.
 
 #ifndef WYGL_KV_CLIENT_H
 #define WYGL_KV_CLIENT_H
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_value.h>
 
+enum class kv_stage { connecting, sending, receiving, done };
+
 class kv_client {
  public:
-  // Connects to service on host (this machine when null or empty). Each reply is waited for
-  // at most reply_seconds; 0 waits without limit.
-  kv_client(char const* service, char const* host, int reply_seconds = 0);
+  // Connects to service on host (this machine when null or empty).
+  kv_client(char const* service, char const* host, std::atomic<kv_stage>* stage = nullptr);
+
+  // Replies longer than bytes raise exc_range_overflow_t and end the connection.
+  void limit_replies(std::size_t bytes) { _client.set_incoming_message_limit(bytes); }
 
   // Sends the values as one request; returns the values of the reply.
   std::vector<qmgl_value> call(std::vector<qmgl_value> const& request);
@@ -33,8 +45,12 @@ class kv_client {
   std::vector<qmgl_value> call_text(char const* text);
 
  private:
+  template <class Write>
+  std::vector<qmgl_value> exchange(Write const& write);
+  void enter(kv_stage stage);
+
+  std::atomic<kv_stage>* _stage;
   qmgl_rpc_client _client;
-  int _reply_seconds;
 };
 
 // The values' texts, each without its trailing spaces, joined by one space.

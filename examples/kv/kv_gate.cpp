@@ -19,11 +19,11 @@ void kv_gate::leave() {
   if (--_inside == 0 && _closed) _emptied.post();
 }
 
-void kv_gate::close_and_wait() {
+bool kv_gate::close_and_wait(long limit_ms) {
   {
     kv_hold hold(_guard);
     _closed = true;
-    if (_inside == 0) return;
+    if (_inside == 0) return true;
   }
-  _emptied.wait();
+  return _emptied.wait(limit_ms) == qmgl_wait_no_error;
 }

@@ -4,7 +4,8 @@
 //   kv_gate::pass pass(gate);
 //   if (pass.enter()) { answer the request }   // left when pass ends
 //   ...
-//   gate.close_and_wait();                       // no new entries; returns when all have left
+//   gate.close_and_wait(5000);                   // no new entries; returns when all have left,
+//                                                // or after 5 s
 //
 // Thread safety: any number of threads may enter and leave; one thread closes.
 
@@ -36,8 +37,9 @@ class kv_gate {
   kv_gate(kv_gate const&) = delete;
   kv_gate& operator=(kv_gate const&) = delete;
 
-  // Lets nobody in any more, then waits without limit until everybody inside has left.
-  void close_and_wait();
+  // Lets nobody in any more, then waits until everybody inside has left, at most limit_ms
+  // milliseconds (-1: without limit). True when all have left.
+  bool close_and_wait(long limit_ms = -1);
 
  private:
   bool enter();

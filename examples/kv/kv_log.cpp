@@ -1,6 +1,8 @@
 #include "kv_log.h"
 
+#include <fstream>
 #include <future>
+#include <stdexcept>
 #include <utility>
 
 #include <wygl/qmgl_exc.h>
@@ -86,6 +88,17 @@ std::string kv_log::snapshot_path(std::string const& folder) {
   return folder + "/kv.log.new";
 }
 
+std::string kv_log::read_all(std::string const& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::string text;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0)
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) throw std::runtime_error("cannot read " + path);
+  return text;
+}
+
 void kv_log::recover_files(std::string const& folder) {
   std::string const fresh = snapshot_path(folder);
   if (!qmgl_file::exists(fresh.c_str())) return;
@@ -165,6 +178,18 @@ void kv_log::flush_now() {
   }
 }
 
+bool kv_log::reads_back(std::string const& path, std::size_t records) {
+  std::string const text = read_all(path);
+  std::size_t at = 0;
+  std::size_t read = 0;
+  for (;;) {
+    kv_read_result const next = kv_read_record(text, at, false);
+    if (next.status != kv_read_result::record)
+      return next.status == kv_read_result::end && read == records;
+    ++read;
+  }
+}
+
 std::size_t kv_log::write_snapshot(kv_store& store) {
   kv_snapshot const shot = store.snapshot();
   std::string const fresh = snapshot_path(_folder);
@@ -184,6 +209,11 @@ std::size_t kv_log::write_snapshot(kv_store& store) {
   } catch (exc_t const&) {
     if (qmgl_file::exists(fresh.c_str())) qmgl_file::remove(fresh.c_str());
     throw;
+  }
+  // The snapshot replaces the log only once it is known to read back whole.
+  if (!reads_back(fresh, 1 + shot.changes.size())) {
+    qmgl_file::remove(fresh.c_str());
+    throw std::runtime_error("the snapshot did not read back whole");
   }
   // The old log is closed before the rename, which a file held open may not allow.
   _file->flush_to_disk();

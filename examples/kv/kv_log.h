@@ -2,7 +2,9 @@
 // for the disk, with the file flushed to the device at most once a second.
 //
 // The folder holds kv.log, the records of kv_record.h in sequence order. Compaction writes
-// the store's snapshot to kv.log.new, flushes it to the device, and renames it over kv.log;
+// the store's snapshot to kv.log.new, flushes it to the device, reads it back (framing and
+// checksums: a snapshot that does not read back whole is dropped and the old log stays in
+// use), and renames it over kv.log;
 // records of changes that the snapshot holds already are not appended afterwards. At start,
 // recover_files settles what a crash during that rename left: a kv.log.new beside a kv.log is
 // an unfinished snapshot and goes; a kv.log.new alone is a finished one whose rename did not
@@ -48,6 +50,8 @@ class kv_log : public kv_change_sink {
   static std::string snapshot_path(std::string const& folder);
   // Settles the files a crash during compaction may have left (see above). Raises exc_t.
   static void recover_files(std::string const& folder);
+  // Every byte of the file at path. Raises std::runtime_error when it cannot be read.
+  static std::string read_all(std::string const& path);
 
   // Opens kv.log for appending. Raises exc_t.
   void open();
@@ -84,6 +88,7 @@ class kv_log : public kv_change_sink {
   void append(kv_change const& change);
   void flush_now();
   std::size_t write_snapshot(kv_store& store);
+  static bool reads_back(std::string const& path, std::size_t records);
   void fail(std::string const& what);
 
   std::string const _folder;

@@ -1,5 +1,6 @@
 #include "kv_record.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <wygl/qmgl_exc.h>
@@ -10,16 +11,16 @@
 
 namespace {
 
-// A body longer than this is taken for damage rather than allocated.
-constexpr int longest_body = 256 * 1024 * 1024;
-
-constexpr char file_end = static_cast<char>(0xFF);
-
-kv_read_result damaged(std::string problem) {
+kv_read_result damaged(std::size_t offset, std::string problem) {
   kv_read_result result;
   result.status = kv_read_result::damaged;
+  result.offset = offset;
   result.problem = std::move(problem);
   return result;
+}
+
+bool is_space(char c) {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
 // The body's text: the sequence number, the kind's word, the key, then what the kind carries.
@@ -31,7 +32,11 @@ qmgl_ntarray_of<char, 0> body_of(kv_change const& change) {
   if (change.kind == kv_change::base) return body;
   qmgl_value(change.key.c_str()).stream_out(out);
   if (change.kind == kv_change::put) change.value.stream_out(out);
-  if (change.kind == kv_change::expire) out << static_cast<int>(change.deadline);
+  if (change.kind == kv_change::expire) {
+    out << static_cast<int>(static_cast<std::uint32_t>(change.deadline));
+    if (std::uint32_t const high = static_cast<std::uint32_t>(change.deadline >> 32); high != 0)
+      out << static_cast<int>(high);
+  }
   return body;
 }
 
@@ -46,42 +51,53 @@ bool kind_of(char const* word, kv_change::kind_t& kind) {
   return false;
 }
 
-// Parses a body whose checksum has matched.
-kv_read_result parse_body(std::string const& body) {
-  qmgl_input_str in(body.c_str());
-  kv_read_result result;
-  result.status = kv_read_result::record;
-  kv_change& change = result.change;
+std::uint64_t word_of(qmgl_value const& v) {
+  return static_cast<std::uint32_t>(v.as_int());
+}
+
+// Parses a body whose checksum has matched; problems are reported by their text.
+std::string parse_body(std::string_view body, kv_change& change) {
+  std::string const text(body);
+  qmgl_input_str in(text.c_str());
   qmgl_value seq, word, key, extra, rest;
   in >> seq >> word;
   if (!seq.is_int() || !word.is_str() || !kind_of(word.as_charp(), change.kind))
-    return damaged("record without a sequence number and kind");
+    return "record without a sequence number and kind";
   change.seq = static_cast<std::uint32_t>(seq.as_int());
   if (change.kind != kv_change::base) {
     in >> key;
-    if (!key.is_str()) return damaged("record without a key");
+    if (!key.is_str()) return "record without a key";
     change.key.assign(key.as_charp(), key.as_str().length());
   }
   if (change.kind == kv_change::put) {
     in >> extra;
-    if (kv_is_end(extra)) return damaged("put without a value");
+    if (kv_is_end(extra)) return "put without a value";
     change.value = std::move(extra);
   } else if (change.kind == kv_change::expire) {
     in >> extra;
-    if (!extra.is_int()) return damaged("expire without a deadline");
-    change.deadline = static_cast<std::uint32_t>(extra.as_int());
+    if (!extra.is_int()) return "expire without a deadline";
+    change.deadline = word_of(extra);
+    in >> extra;
+    if (extra.is_int()) {
+      change.deadline |= word_of(extra) << 32;
+      in >> extra;
+    }
+    rest = extra;
   }
-  in >> rest;
-  if (!kv_is_end(rest)) return damaged("record with extra text");
-  return result;
+  if (change.kind != kv_change::expire) in >> rest;
+  if (!kv_is_end(rest)) return "record with extra text";
+  return {};
 }
 
-// Reads one header number; false when there is none.
-bool read_number(qmgl_input& in, int& number) {
-  qmgl_value v;
-  in >> v;
-  if (!v.is_int()) return false;
-  number = v.as_int();
+// A decimal header number and the spaces after it; false when there is none.
+bool read_number(std::string_view text, std::size_t& at, std::uint64_t& number) {
+  std::size_t const first = at;
+  number = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && at - first < 19; ++at)
+    number = number * 10 + static_cast<std::uint64_t>(text[at] - '0');
+  if (at == first || at == text.size() || text[at] != ' ') return false;
+  while (at < text.size() && text[at] == ' ')
+    ++at;
   return true;
 }
 
@@ -103,47 +119,56 @@ char const* kv_change_word(kv_change::kind_t kind) noexcept {
 
 void kv_write_record(qmgl_output& out, kv_change const& change) {
   qmgl_ntarray_of<char, 0> const body = body_of(change);
-  out << static_cast<int>(body.length()) << static_cast<unsigned int>(kv_crc32(body, body.length()))
-      << body << '\n';
+  // The length as the size it is: no record is too long to be read back.
+  std::string const length = std::to_string(static_cast<std::size_t>(body.length())) + "  ";
+  out << length.c_str() << static_cast<unsigned int>(kv_crc32(body, body.length())) << body << '\n';
 }
 
-kv_read_result kv_read_record(qmgl_input& in) {
-  int length = 0;
-  int crc = 0;
-  char c = '\0';
-  in.throw_on_eoi(false);
-  try {
-    // White space, then the end of the file: no record begins here.
-    do {
-      c = in.get_char();
-    } while (c == ' ' || c == '\n' || c == '\r' || c == '\t');
-    if (c == file_end && in.empty()) return kv_read_result{};
-    in.return_char();
-    if (!read_number(in, length) || length <= 0 || length > longest_body)
-      return damaged("record without a valid length");
-    if (!read_number(in, crc)) return damaged("record without a checksum");
-  } catch (exc_t const& e) {
-    return damaged(std::string("record header unreadable: ") + e.message);
+kv_read_result kv_read_record(std::string_view text, std::size_t& at, bool body_too) {
+  std::size_t next = at;
+  while (next < text.size() && is_space(text[next]))
+    ++next;
+  if (next == text.size()) {
+    at = next;
+    return kv_read_result{};
   }
-  // The body starts at the first character after the spaces that end the checksum.
-  do {
-    c = in.get_char();
-  } while (c == ' ' && !in.empty());
-  std::string body;
-  body.reserve(static_cast<std::size_t>(length));
-  for (;;) {
-    if (c == file_end && in.empty()) return damaged("record cut short");
-    body += c;
-    if (body.size() == static_cast<std::size_t>(length)) break;
-    c = in.get_char();
+  std::size_t const start = next;
+  std::uint64_t length = 0;
+  std::uint64_t crc = 0;
+  if (!read_number(text, next, length) || length == 0) {
+    bool const cut = next == text.size();
+    return damaged(start, cut ? "record cut short" : "record without a valid length");
   }
-  c = in.get_char();
-  if (c != '\n') return damaged("record without its line feed");
-  if (kv_crc32(body.data(), body.size()) != static_cast<std::uint32_t>(crc))
-    return damaged("record whose checksum does not match");
-  try {
-    return parse_body(body);
-  } catch (exc_t const& e) {
-    return damaged(std::string("record body unreadable: ") + e.message);
+  if (!read_number(text, next, crc) || crc > 0xFFFFFFFFu) {
+    bool const cut = next == text.size();
+    return damaged(start, cut ? "record cut short" : "record without a checksum");
   }
+  if (text.size() - next <= length) return damaged(start, "record cut short");
+  std::string_view const body = text.substr(next, static_cast<std::size_t>(length));
+  if (text[next + body.size()] != '\n') return damaged(start, "record without its line feed");
+  if (kv_crc32(body.data(), body.size()) != crc)
+    return damaged(start, "record whose checksum does not match");
+  kv_read_result result;
+  result.status = kv_read_result::record;
+  result.offset = start;
+  if (body_too) {
+    std::string problem;
+    try {
+      problem = parse_body(body, result.change);
+    } catch (exc_t const& e) {
+      problem = std::string("record body unreadable: ") + e.message;
+    }
+    if (!problem.empty()) return damaged(start, problem);
+  }
+  at = next + body.size() + 1;
+  return result;
+}
+
+bool kv_record_follows(std::string_view text, std::size_t from) {
+  for (std::size_t at = text.find('\n', from); at != std::string_view::npos;
+       at = text.find('\n', at + 1)) {
+    std::size_t candidate = at + 1;
+    if (kv_read_record(text, candidate, false).status == kv_read_result::record) return true;
+  }
+  return false;
 }

@@ -9,6 +9,7 @@
 
 #include "kv_hold.h"
 #include "kv_service.h"
+#include "kv_text.h"
 
 namespace {
 
@@ -36,22 +37,6 @@ reply_t ok_or_not_found(std::optional<std::uint32_t> seq, std::string const& key
 
 std::string key_of(qmgl_value const& v) {
   return std::string(v.as_charp(), v.as_str().length());
-}
-
-// The reader's messages are framed by line ends ("\r\nillegal input\r\nbefore: <x>\r\n");
-// a reply carries them as one line: "illegal input; before: <x>".
-std::string one_line(char const* message) {
-  std::string line;
-  std::string part;
-  for (char const* p = message;; ++p) {
-    if (*p == '\r' || *p == '\n' || *p == '\0') {
-      if (!part.empty()) line += (line.empty() ? "" : "; ") + part;
-      part.clear();
-      if (*p == '\0') return line;
-    } else {
-      part += *p;
-    }
-  }
 }
 
 // Whether request is its name followed by arguments of the given types; 's' STR, 'i' INT,
@@ -94,7 +79,7 @@ kv_incoming kv_read_request(qmgl_input& in) {
   try {
     request.values = kv_read_values(in);
   } catch (exc_t const& e) {
-    request.unreadable = one_line(e.message);
+    request.unreadable = kv_one_line(e.message);
   }
   return request;
 }
@@ -119,7 +104,7 @@ void kv_service::reply(kv_session& session, kv_incoming const& request, qmgl_out
     answered = answer(session, request.values);
   } catch (exc_t const& e) {
     _errors.fetch_add(1);
-    answered = error(one_line(e.message));
+    answered = error(kv_one_line(e.message));
   }
   kv_write_values(out, answered);
 }
@@ -127,7 +112,7 @@ void kv_service::reply(kv_session& session, kv_incoming const& request, qmgl_out
 std::vector<qmgl_value> kv_service::answer(kv_session& session, reply_t const& request) {
   count_request(session);
   reply_t reply;
-  std::uint32_t const now = kv_now();
+  std::uint64_t const now = kv_now();
   char const* const name = !request.empty() && request[0].is_str() ? request[0].as_charp() : "";
   auto const is = [name](char const* word) { return std::strcmp(name, word) == 0; };
   bool const changes = is("put") || is("del") || is("expire");
@@ -196,8 +181,20 @@ std::vector<qmgl_value> kv_service::answer(kv_session& session, reply_t const& r
 
 std::vector<qmgl_value> kv_service::hello(kv_session& session, reply_t const& request) {
   unsigned short const* uuid = request[1].as_unicharp();
-  session.client = qmgl_client_id(std::basic_string<unsigned short>(uuid), request[2].as_int());
+  qmgl_client_id const said(std::basic_string<unsigned short>(uuid), request[2].as_int());
+  forget(session);
+  kv_hold hold(_clients_guard);
+  ++_clients[said].connections;
+  session.client = said;
   return {qmgl_value("ok"), request[1], request[2]};
+}
+
+void kv_service::forget(kv_session& session) {
+  if (!session.client) return;
+  kv_hold hold(_clients_guard);
+  auto const found = _clients.find(*session.client);
+  if (found != _clients.end() && --found->second.connections == 0) _clients.erase(found);
+  session.client.reset();
 }
 
 void kv_service::count_request(kv_session const& session) {
@@ -207,7 +204,7 @@ void kv_service::count_request(kv_session const& session) {
     return;
   }
   kv_hold hold(_clients_guard);
-  ++_client_requests[*session.client];
+  ++_clients[*session.client].requests;
 }
 
 std::vector<qmgl_value> kv_service::stats() {
@@ -228,12 +225,12 @@ std::vector<qmgl_value> kv_service::stats() {
   add("anonymous", _anonymous.load());
   reply_t reply{qmgl_value("ok"), qmgl_value(pairs)};
   kv_hold hold(_clients_guard);
-  for (auto const& [client, requests] : _client_requests) {
+  for (auto const& [client, counts] : _clients) {
     qmgl_value_array row;
     std::basic_string<unsigned short> const uuid = client.get_UUID();
     row += qmgl_value(uuid.c_str());
     row += qmgl_value(client.get_connection_id());
-    row += number(requests);
+    row += number(counts.requests);
     reply.push_back(qmgl_value(row));
   }
   return reply;

@@ -60,12 +60,18 @@ kv_open_report kv_service::open() {
   kv_open_report report;
   std::string const path = kv_log::log_path(_folder);
   if (qmgl_file::exists(path.c_str())) {
-    qmgl_input_file in(path.c_str(), qmgl_file::deny_write);
+    std::string const text = kv_log::read_all(path);
+    std::size_t at = 0;
     for (;;) {
-      kv_read_result const next = kv_read_record(in);
+      kv_read_result const next = kv_read_record(text, at);
       if (next.status == kv_read_result::end) break;
       if (next.status == kv_read_result::damaged) {
-        report.dropped_tail = next.problem;
+        if (kv_record_follows(text, next.offset))
+          throw kv_damaged_log(path + " is damaged at byte " + std::to_string(next.offset) + " (" +
+                               next.problem +
+                               ") and whole records follow; it is left as it is, and the "
+                               "service does not start on it");
+        report.dropped_tail = next.problem + " at byte " + std::to_string(next.offset);
         break;
       }
       _store.apply(next.change);
@@ -109,6 +115,7 @@ void kv_service::connection_opened() {
   _open_connections.fetch_add(1);
 }
 
-void kv_service::connection_closed() {
+void kv_service::connection_closed(kv_session& session) {
+  forget(session);
   _open_connections.fetch_sub(1);
 }

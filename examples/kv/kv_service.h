@@ -18,7 +18,8 @@
 //
 // Keys are STR values. The names of 'stats' are connections, open, requests, errors, keys,
 // sequence, written, flushed, compactions and anonymous (requests of connections that said no
-// hello); one array follows for each client identity that said hello, with its requests.
+// hello); one array follows for each client identity that said hello on a connection that is
+// still open, with its requests. An identity is forgotten when its last connection closes.
 //
 // Thread safety: answer and serve may run on any number of threads at once, each with its own
 // session. open and close are for one controlling thread.
@@ -30,6 +31,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -63,7 +65,13 @@ std::vector<qmgl_value> kv_stopping_reply();
 struct kv_open_report {
   std::size_t records = 0;   // records applied
   std::size_t keys = 0;      // keys present afterwards
-  std::string dropped_tail;  // why the end of the log was dropped, or empty
+  std::string dropped_tail;  // why and where the end of the log was dropped, or empty
+};
+
+// A log that is damaged before its end: whole records follow the damage, so it is no torn
+// tail, and dropping the rest would lose them. The message names the file and the offset.
+struct kv_damaged_log : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 // How often the periodic passes run, in seconds.
@@ -84,8 +92,9 @@ class kv_service {
 
   // Makes the folder if needed, settles the files of an interrupted compaction, replays the
   // log (dropping a damaged end), drops expired keys and rewrites the log as a snapshot, so
-  // that new records never follow a damaged end. Raises exc_t for failures of the files,
-  // and std::runtime_error when the snapshot cannot be written.
+  // that new records never follow a damaged end. Raises kv_damaged_log, leaving the log as it
+  // is, when whole records follow damage; exc_t for failures of the files; and
+  // std::runtime_error when the log cannot be read or the snapshot cannot be written.
   kv_open_report open();
   // Registers the periodic passes with the process's timer (qmgl_timer::create first).
   void start_timers(kv_periods const& periods);
@@ -103,9 +112,10 @@ class kv_service {
   // Reads one request from in (kv_read_request), and replies to it.
   void serve(kv_session& session, qmgl_input& in, qmgl_output& out);
 
-  // Connection counts, for 'stats'.
+  // Connection counts, for 'stats'. A closed connection's identity is forgotten unless
+  // another open connection said the same hello.
   void connection_opened();
-  void connection_closed();
+  void connection_closed(kv_session& session);
 
   kv_store& store() { return _store; }
   kv_log& log() { return _log; }
@@ -116,6 +126,7 @@ class kv_service {
   std::vector<qmgl_value> stats();
   std::vector<qmgl_value> hello(kv_session& session, std::vector<qmgl_value> const& request);
   void count_request(kv_session const& session);
+  void forget(kv_session& session);
 
   std::string const _folder;
   kv_log _log;
@@ -128,8 +139,12 @@ class kv_service {
   std::atomic<std::uint64_t> _requests{0};
   std::atomic<std::uint64_t> _errors{0};
   std::atomic<std::uint64_t> _anonymous{0};
+  struct client_counts {
+    std::uint64_t requests = 0;
+    std::uint64_t connections = 0;  // open connections that said this identity
+  };
   qmgl_guard _clients_guard;
-  std::map<qmgl_client_id, std::uint64_t> _client_requests;
+  std::map<qmgl_client_id, client_counts> _clients;
 };
 
 // Reads the values of one message, up to its end (EOL, or EOI for a file). Raises what the

@@ -5,9 +5,9 @@
 
 #include "kv_hold.h"
 
-std::uint32_t kv_now() {
+std::uint64_t kv_now() {
   auto const since_1970 = std::chrono::system_clock::now().time_since_epoch();
-  return static_cast<std::uint32_t>(
+  return static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::seconds>(since_1970).count());
 }
 
@@ -32,14 +32,14 @@ std::uint32_t kv_store::put(std::string const& key, qmgl_value const& value) {
   return log(change);
 }
 
-std::optional<qmgl_value> kv_store::get(std::string const& key, std::uint32_t now) const {
+std::optional<qmgl_value> kv_store::get(std::string const& key, std::uint64_t now) const {
   kv_hold hold(_guard);
   auto const found = _entries.find(key);
   if (found == _entries.end() || expired(found->second, now)) return std::nullopt;
   return found->second.value;
 }
 
-std::optional<std::uint32_t> kv_store::del(std::string const& key, std::uint32_t now) {
+std::optional<std::uint32_t> kv_store::del(std::string const& key, std::uint64_t now) {
   kv_change change;
   change.kind = kv_change::del;
   change.key = key;
@@ -53,12 +53,12 @@ std::optional<std::uint32_t> kv_store::del(std::string const& key, std::uint32_t
 }
 
 std::optional<std::uint32_t> kv_store::expire(std::string const& key, int seconds,
-                                              std::uint32_t now) {
+                                              std::uint64_t now) {
   if (seconds <= 0) return del(key, now);
   kv_change change;
   change.kind = kv_change::expire;
   change.key = key;
-  change.deadline = now + static_cast<std::uint32_t>(seconds);
+  change.deadline = now + static_cast<std::uint64_t>(seconds);
   kv_hold hold(_guard);
   auto const found = _entries.find(key);
   if (found == _entries.end() || expired(found->second, now)) return std::nullopt;
@@ -66,7 +66,7 @@ std::optional<std::uint32_t> kv_store::expire(std::string const& key, int second
   return log(change);
 }
 
-std::vector<std::string> kv_store::keys(std::uint32_t now) const {
+std::vector<std::string> kv_store::keys(std::uint64_t now) const {
   std::vector<std::string> names;
   {
     kv_hold hold(_guard);
@@ -78,7 +78,7 @@ std::vector<std::string> kv_store::keys(std::uint32_t now) const {
   return names;
 }
 
-std::size_t kv_store::present(std::uint32_t now) const {
+std::size_t kv_store::present(std::uint64_t now) const {
   kv_hold hold(_guard);
   return static_cast<std::size_t>(
       std::count_if(_entries.begin(), _entries.end(),
@@ -95,7 +95,7 @@ std::uint32_t kv_store::seq() const {
   return _seq;
 }
 
-std::size_t kv_store::drop_expired(std::uint32_t now) {
+std::size_t kv_store::drop_expired(std::uint64_t now) {
   kv_hold hold(_guard);
   return std::erase_if(_entries, [now](auto const& item) { return expired(item.second, now); });
 }

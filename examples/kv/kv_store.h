@@ -34,7 +34,7 @@ struct kv_change_sink {
 };
 
 // The current time in whole seconds since 1970.
-std::uint32_t kv_now();
+std::uint64_t kv_now();
 
 // What a snapshot holds: the state after change seq, as the changes that rebuild it.
 struct kv_snapshot {
@@ -52,16 +52,16 @@ class kv_store {
   // Stores value under key, dropping any deadline. Returns the change's sequence number.
   std::uint32_t put(std::string const& key, qmgl_value const& value);
   // The value under key, or nothing when the key is absent or its deadline has come.
-  std::optional<qmgl_value> get(std::string const& key, std::uint32_t now) const;
+  std::optional<qmgl_value> get(std::string const& key, std::uint64_t now) const;
   // Removes key; the change's sequence number, or nothing when the key was absent.
-  std::optional<std::uint32_t> del(std::string const& key, std::uint32_t now);
+  std::optional<std::uint32_t> del(std::string const& key, std::uint64_t now);
   // Gives key a deadline seconds after now; seconds of 0 or less removes it at once (a del).
   // The change's sequence number, or nothing when the key is absent.
-  std::optional<std::uint32_t> expire(std::string const& key, int seconds, std::uint32_t now);
+  std::optional<std::uint32_t> expire(std::string const& key, int seconds, std::uint64_t now);
   // The present keys, sorted.
-  std::vector<std::string> keys(std::uint32_t now) const;
+  std::vector<std::string> keys(std::uint64_t now) const;
   // The number of present keys.
-  std::size_t present(std::uint32_t now) const;
+  std::size_t present(std::uint64_t now) const;
   // The number of keys held, those past their deadline but not yet dropped included.
   std::size_t size() const;
   // The sequence number of the last change.
@@ -69,7 +69,7 @@ class kv_store {
 
   // Frees every key whose deadline has come; returns how many. Not a change: the deadlines are
   // in the log already.
-  std::size_t drop_expired(std::uint32_t now);
+  std::size_t drop_expired(std::uint64_t now);
   // The whole state, as of one moment, for a snapshot of the log.
   kv_snapshot snapshot() const;
   // Applies a change read back from the log, without handing it to the sink; the store's
@@ -79,10 +79,10 @@ class kv_store {
  private:
   struct entry {
     qmgl_value value;
-    std::uint32_t deadline = 0;  // 0: none
+    std::uint64_t deadline = 0;  // 0: none
   };
 
-  static bool expired(entry const& e, std::uint32_t now) noexcept {
+  static bool expired(entry const& e, std::uint64_t now) noexcept {
     return e.deadline != 0 && now >= e.deadline;
   }
   // Numbers the change, hands it to the sink and returns its number; lock held.

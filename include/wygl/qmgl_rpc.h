@@ -45,6 +45,15 @@
 // lock is released on every way out of its request, so a failed call never leaves the
 // client's other calls waiting.
 //
+// Incoming messages are unlimited in size unless a connection sets a limit: a server that
+// faces clients it does not trust limits their requests, a client its replies, so that one
+// peer cannot make a connection hold unbounded memory:
+//
+//   connection.set_incoming_message_limit(1 << 20);   // requests of at most 1 MiB
+//
+// Past the limit, reading the message raises exc_range_overflow_t and the connection ends
+// (see set_incoming_message_limit).
+//
 // Thread safety: one qmgl_rpc_client may be shared by threads; its requests take turns, one
 // whole exchange at a time. A request object belongs to one thread. A server connection and
 // its requests are used by one thread at a time.
@@ -60,6 +69,9 @@
 #include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_sync.h>
 #include <wygl/wygl_export.h>
+
+// The incoming message limit of a connection that has none (the default).
+inline constexpr std::size_t qmgl_rpc_no_message_limit = static_cast<std::size_t>(-1);
 
 // A stream over one connected socket that is both an input and an output: what is written
 // collects in memory and leaves as one message on flush; what arrives is read in chunks of
@@ -124,6 +136,14 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
   // (more exceptions are in flight than when it was made).
   bool unwinding() const;
 
+  // The most bytes the message read through this stream may have before its 0x00;
+  // qmgl_rpc_no_message_limit for none. fill_buffer counts the bytes received for the message
+  // (its 0x00 included, so limit + 1 at most) and raises past that: see
+  // set_incoming_message_limit below. reget starts the count again.
+  void limit_incoming_message(std::size_t bytes);
+  // Whether fill_buffer refused the message for its length; the input is then at its end.
+  bool over_limit() const { return _over_limit; }
+
   qmgl_socket& _socket;
 
  private:
@@ -132,8 +152,12 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
 
   char really_get_char() override;
   void really_put_char(char c) override;
+  [[noreturn]] void refuse_message();
 
   int _exceptions_at_construction;
+  std::size_t _message_limit = qmgl_rpc_no_message_limit;
+  std::size_t _room_left = qmgl_rpc_no_message_limit;  // bytes the message may still bring
+  bool _over_limit = false;
 };
 
 // A listening endpoint for RPC connections.
@@ -163,9 +187,23 @@ struct WYGL_API qmgl_rpc_server {
   // True after any failed read or send of one of its requests; never false again.
   bool is_client_dead() { return _is_client_dead; }
 
+  // Limits every request read after this call to bytes before its 0x00
+  // (qmgl_rpc_no_message_limit, the default, for none). A request that brings more raises,
+  // from the read of the request stream that receives the byte past the limit (its own 0x00
+  // counts as the byte after the body), exc_range_overflow_t with the code 0x20030008 and the
+  // message "RPC message longer than the limit of N bytes"; none of the bytes of that read is
+  // kept, nothing more of the connection is read, and the request reads as ended (empty() is
+  // true, consume_request reads nothing). The client is marked dead at once; the request's
+  // destructor still sends the reply the handler wrote (so that the client can learn why),
+  // then closes the connection. Bytes of the refused request still on their way are never
+  // read, so the client may see the connection reset while it sends.
+  void set_incoming_message_limit(std::size_t bytes) { _message_limit = bytes; }
+  std::size_t incoming_message_limit() const { return _message_limit; }
+
  private:
   friend struct qmgl_rpc_server_request;
   bool _is_client_dead;
+  std::size_t _message_limit = qmgl_rpc_no_message_limit;
   qmgl_socket _socket;
   qmgl_output_buffer_spare _spare_output;
 };
@@ -187,9 +225,18 @@ struct WYGL_API qmgl_rpc_client : qmgl_ban_copy_and_assignment {
   // never false again.
   bool is_server_dead() { return _is_server_dead; }
 
+  // Limits every reply read after this call to bytes before its 0x00
+  // (qmgl_rpc_no_message_limit, the default, for none). A longer reply raises, from the read
+  // that receives the byte past the limit, exc_range_overflow_t with the code 0x20030008 and
+  // the message "RPC message longer than the limit of N bytes"; none of the bytes of that read
+  // is kept, the server is marked dead and the connection is closed at once.
+  void set_incoming_message_limit(std::size_t bytes) { _message_limit = bytes; }
+  std::size_t incoming_message_limit() const { return _message_limit; }
+
  private:
   friend struct qmgl_rpc_client_request;
   bool _is_server_dead;
+  std::size_t _message_limit = qmgl_rpc_no_message_limit;
   qmgl_sync_lock_private _lock;
   qmgl_socket _socket;
   // The output buffers of the last request, for the next one; used under _lock.
@@ -248,8 +295,10 @@ struct WYGL_API qmgl_rpc_server_request : public qmgl_rpc_input_output {
   // Writes nothing, takes no lock.
   explicit qmgl_rpc_server_request(qmgl_rpc_server& server);
   // Unless the client is dead: the state note "!_server->_is_client_dead", then the reply
-  // ended with its 0x00 is sent. When that fails: the state note "set
-  // _server->_is_client_dead", the client is marked dead and the failure leaves the
+  // ended with its 0x00 is sent. After a request refused for its length (see
+  // qmgl_rpc_server::set_incoming_message_limit) the reply is sent as far as the connection
+  // takes it, nothing leaves the destructor, and the connection is closed. When that fails: the
+  // state note "set _server->_is_client_dead", the client is marked dead and the failure leaves the
   // destructor.
   //
   // While another exception unwinds the stack (the handler failed, for instance on a
@@ -270,6 +319,7 @@ struct WYGL_API qmgl_rpc_server_request : public qmgl_rpc_input_output {
 
  private:
   void send_reply();
+  void answer_and_close() noexcept;
 
   qmgl_rpc_server& _server;
 };

@@ -1,6 +1,8 @@
+#include <cstdio>
 #include <exception>
 #include <string>
 
+#include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_rpc.h>
 
@@ -72,6 +74,21 @@ bool qmgl_rpc_input_output::unwinding() const {
   return std::uncaught_exceptions() > _exceptions_at_construction;
 }
 
+void qmgl_rpc_input_output::limit_incoming_message(std::size_t bytes) {
+  _message_limit = bytes;
+  // The body and its 0x00; no limit stays no limit.
+  _room_left = bytes == qmgl_rpc_no_message_limit ? bytes : bytes + 1;
+}
+
+void qmgl_rpc_input_output::refuse_message() {
+  _over_limit = true;
+  mark_at_end();
+  char message[96];
+  std::snprintf(message, sizeof message, "RPC message longer than the limit of %llu bytes",
+                static_cast<unsigned long long>(_message_limit));
+  throw exc_range_overflow_t(__FILE__, __LINE__, message);
+}
+
 char qmgl_rpc_input_output::really_get_char() {
   int const c = get_buffered_char();
   if (c >= 0) return static_cast<char>(c);
@@ -122,6 +139,7 @@ void qmgl_rpc_input_output::fill_buffer() {
   // rely on far larger stack buffers.
   char chunk[chunk_size];
   try {
+    if (_over_limit) refuse_message();  // nothing more of a refused message is read
     note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "Waiting for Socket Read");
     unsigned int const count = _socket.read(chunk, chunk_size);
     note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "After Socket Read:%d",
@@ -131,6 +149,8 @@ void qmgl_rpc_input_output::fill_buffer() {
            "ERROR: Invalid Length=%d in fill buffer.", 0);
       throw 0;
     }
+    if (count > _room_left) refuse_message();
+    _room_left -= count;
     add_data(chunk, count);
   } catch (...) {
     note(wytr::level::error_text, wytr::kind::error_text, tp, this,
@@ -154,6 +174,8 @@ void qmgl_rpc_input_output::really_flush_buffer(char const* data, int length) {
 void qmgl_rpc_input_output::reget() {
   operation_scope const scope(wytr::tp::rpc_io_reget, depth::public_operation, this);
   clear_data();
+  _over_limit = false;
+  limit_incoming_message(_message_limit);
   qmgl_rpc_input_output::fill_buffer();
 }
 
@@ -182,10 +204,16 @@ qmgl_rpc_server::~qmgl_rpc_server() = default;
 
 qmgl_rpc_server_request::qmgl_rpc_server_request(qmgl_rpc_server& server)
     : qmgl_rpc_input_output(server._socket), _server(server) {
+  limit_incoming_message(_server._message_limit);
   take_spare_memory(_server._spare_output);
 }
 
 qmgl_rpc_server_request::~qmgl_rpc_server_request() noexcept(false) {
+  if (over_limit()) {
+    answer_and_close();
+    leave_spare_memory(_server._spare_output);
+    return;
+  }
   if (!unwinding()) {
     send_reply();
     leave_spare_memory(_server._spare_output);
@@ -216,6 +244,20 @@ void qmgl_rpc_server_request::send_reply() {
     _server._is_client_dead = true;
     throw;
   }
+}
+
+// The client of a request refused for its length is dead already; it still gets the reply,
+// as far as the connection takes it, and then the connection ends.
+void qmgl_rpc_server_request::answer_and_close() noexcept {
+  try {
+    operation_scope const scope(wytr::tp::rpc_server_request_destructor, depth::public_operation,
+                                this);
+    put_char('\0');
+    flush();
+  } catch (...) {
+    // The connection ends in any case.
+  }
+  _socket.close_socket();
 }
 
 void qmgl_rpc_server_request::consume_request() {
@@ -261,6 +303,7 @@ qmgl_rpc_client::~qmgl_rpc_client() = default;
 
 qmgl_rpc_client_request::qmgl_rpc_client_request(qmgl_rpc_client& client)
     : qmgl_rpc_input_output(client._socket), _client(client) {
+  limit_incoming_message(_client._message_limit);
   note(wytr::level::state_note, wytr::kind::state_note, wytr::tp::rpc_client_request_lifetime, this,
        "Creating Client Request");
   _client._lock.request();
@@ -315,10 +358,16 @@ void qmgl_rpc_client_request::quit_without_wait() {
 }
 
 void qmgl_rpc_client_request::fill_buffer() {
-  marking_peer_dead(wytr::tp::rpc_client_request_fill_buffer, this, _client._is_server_dead,
-                    wytr::level::error_text, wytr::kind::error_text,
-                    "ERROR: Catch in Catch Exception: SERVER DIED",
-                    [this] { qmgl_rpc_input_output::fill_buffer(); });
+  try {
+    marking_peer_dead(wytr::tp::rpc_client_request_fill_buffer, this, _client._is_server_dead,
+                      wytr::level::error_text, wytr::kind::error_text,
+                      "ERROR: Catch in Catch Exception: SERVER DIED",
+                      [this] { qmgl_rpc_input_output::fill_buffer(); });
+  } catch (...) {
+    // The rest of a reply refused for its length is never read: the connection ends.
+    if (over_limit()) _socket.close_socket();
+    throw;
+  }
 }
 
 void qmgl_rpc_client_request::really_flush_buffer(char const* data, int length) {
