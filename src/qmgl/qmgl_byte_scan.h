@@ -81,4 +81,67 @@ inline std::size_t qmgl_count_byte(void const* p, std::size_t n, char c) noexcep
   return count;
 }
 
+// The offset of the first byte equal to c among the n bytes at p, or n.
+inline std::size_t qmgl_find_byte(char const* p, std::size_t n, char c) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i const wanted = _mm_set1_epi8(c);
+  for (; i + 16 <= n; i += 16) {
+    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(p + i));
+    if (unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted))))
+      return i + static_cast<std::size_t>(std::countr_zero(hits));
+  }
+#endif
+  for (; i < n; ++i)
+    if (p[i] == c) return i;
+  return n;
+}
+
+// Copies the n bytes at from to to with every byte equal to quote written twice; returns the
+// end of the copy (n plus the number of quotes further on).
+inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, char* to) noexcept {
+  for (;;) {
+    std::size_t const run = qmgl_find_byte(from, n, quote);
+    std::memcpy(to, from, run);
+    to += run;
+    if (run == n) return to;
+    *to++ = quote;
+    *to++ = quote;
+    from += run + 1;
+    n -= run + 1;
+  }
+}
+
+// Where a quoted constant's text ends within [from, end): the first quote that is not followed
+// by a second one, or a quote on the last byte (whose partner may lie beyond), or end when
+// there is none; and the number of doubled quotes before that place.
+struct qmgl_quoted_scan {
+  char const* stop;
+  std::size_t doubled;
+};
+inline qmgl_quoted_scan qmgl_scan_quoted(char const* from, char const* end, char quote) noexcept {
+  std::size_t doubled = 0;
+  for (;;) {
+    char const* const hit = from + qmgl_find_byte(from, static_cast<std::size_t>(end - from), quote);
+    if (hit == end || hit + 1 == end || hit[1] != quote) return {hit, doubled};
+    ++doubled;
+    from = hit + 2;
+  }
+}
+
+// Copies [from, stop), in which every quote is doubled, to to with each pair written once;
+// returns the end of the copy.
+inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote,
+                                  char* to) noexcept {
+  for (;;) {
+    std::size_t const run = qmgl_find_byte(from, static_cast<std::size_t>(stop - from), quote);
+    std::memcpy(to, from, run);
+    to += run;
+    from += run;
+    if (from == stop) return to;
+    *to++ = quote;
+    from += 2;
+  }
+}
+
 #endif  // WYGL_SRC_QMGL_QMGL_BYTE_SCAN_H

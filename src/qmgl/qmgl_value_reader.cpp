@@ -34,7 +34,9 @@
 #include <wygl/qmgl_value_reader.h>
 
 #include <array>
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -46,6 +48,7 @@
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_refcounted_vector.h>
 
+#include "qmgl/qmgl_byte_scan.h"
 #include "qmgl/qmgl_iconv_runs.h"
 #include "qmgl/qmgl_ntarray_build.h"
 #include "qmgl/qmgl_input_direct.h"
@@ -140,6 +143,75 @@ constexpr std::size_t longest_keyword = 7;
 // taken straight from the window the input shows (qmgl_input_direct). Whatever has been taken
 // from a window is handed to the input (take) before any other use of the input, and when the
 // source goes away, also by an exception.
+// Scratch memory for the characters of constants that do not lie in one window: each thread
+// keeps one block, which a read borrows and gives back, so that the thread's next reads reuse
+// its memory instead of growing a block afresh each time. A read that another read on the same
+// thread starts (through an input's own code) finds none kept and grows its own. A block above
+// 16 MB is not kept, nor any once the thread's own objects are being destroyed at its end.
+struct scratch_block {
+  char* data;
+  std::size_t capacity;
+};
+
+struct kept_scratch {
+  scratch_block block;
+  bool closer_armed;
+  bool closed;
+};
+constinit thread_local kept_scratch kept{};
+
+// Frees the kept block when the thread ends.
+struct scratch_closer {
+  ~scratch_closer() {
+    std::free(kept.block.data);
+    kept.block = {};
+    kept.closed = true;
+  }
+};
+thread_local scratch_closer thread_scratch_closer;
+
+class scratch_text {
+ public:
+  scratch_text() noexcept : _block(kept.block) { kept.block = {}; }
+  ~scratch_text() {
+    constexpr std::size_t most_kept = std::size_t{16} << 20;
+    if (kept.closed || kept.block.data != nullptr || _block.capacity > most_kept) {
+      std::free(_block.data);
+      return;
+    }
+    if (!kept.closer_armed) {
+      kept.closer_armed = true;
+      (void)&thread_scratch_closer;  // made now, so that it runs when the thread ends
+    }
+    kept.block = _block;
+  }
+  scratch_text(scratch_text const&) = delete;
+  scratch_text& operator=(scratch_text const&) = delete;
+
+  char const* data() const noexcept { return _block.data; }
+  std::size_t size() const noexcept { return _size; }
+  void clear() noexcept { _size = 0; }
+  // Room for n more characters, which become part of the text. Raises std::bad_alloc.
+  char* extend(std::size_t n) {
+    if (_block.capacity - _size < n) grow(n);
+    char* const at = _block.data + _size;
+    _size += n;
+    return at;
+  }
+  void push(char c) { *extend(1) = c; }
+
+ private:
+  void grow(std::size_t n) {
+    std::size_t const wanted = std::max({_size + n, 2 * _block.capacity, std::size_t{256}});
+    void* const bigger = std::realloc(_block.data, wanted);
+    if (bigger == nullptr) throw std::bad_alloc();
+    _block = {static_cast<char*>(bigger), wanted};
+  }
+
+  scratch_block _block;
+  std::size_t _size = 0;
+};
+
 // A byte vector filled by the reader after it is made.
 struct built_bytes : qmgl_refcounted_vector_of<unsigned char> {
   explicit built_bytes(imp_type* body) noexcept : qmgl_refcounted_vector_of(body, bind_tag{}) {}
@@ -332,21 +404,20 @@ class value_reader {
   qmgl_value_base* read_quoted(char quote) {
     if (qmgl_value_base* const body = read_quoted_in_window(quote)) return body;
     _text.clear();
-    _run = {};
     for (;;) {
-      // The characters up to the next quote that the window holds, as one run.
+      // The characters the window holds up to the next quote that is not doubled, or up to a
+      // quote on its last byte, whose partner the input itself gives.
       char const* const from = _in.begin();
-      char const* stop = _in.end();
-      if (from != stop) {
-        if (auto const* hit = static_cast<char const*>(
-                std::memchr(from, quote, static_cast<std::size_t>(stop - from))))
-          stop = hit;
-        keep(from, stop);
-        _in.skip_to(stop);
+      if (from != _in.end()) {
+        qmgl_quoted_scan const scan = qmgl_scan_quoted(from, _in.end(), quote);
+        qmgl_copy_undoubling(
+            from, scan.stop, quote,
+            _text.extend(static_cast<std::size_t>(scan.stop - from) - scan.doubled));
+        _in.skip_to(scan.stop);
       }
-      char const c = next_keeping();
+      char const c = _in.next();
       if (c == quote) {
-        if (next_keeping() != quote) {
+        if (_in.next() != quote) {
           _in.back();
           break;
         }
@@ -355,10 +426,8 @@ class value_reader {
         unterminated(quote == '\'' ? "unterminated string constant (unmatched single quote)"
                                    : "unterminated string constant (unmatched double quote)");
       }
-      keep_char(c);
+      _text.push(c);
     }
-    if (_run.begin != nullptr)
-      return make_quoted(quote, _run.begin, static_cast<std::size_t>(_run.end - _run.begin));
     return make_quoted(quote, _text.data(), _text.size());
   }
 
@@ -366,44 +435,24 @@ class value_reader {
   // is made straight from the window. Null, with nothing taken, when the window ends sooner.
   qmgl_value_base* read_quoted_in_window(char quote) {
     char const* const from = _in.begin();
-    char const* const end = _in.end();
-    std::size_t doubled = 0;
-    char const* at = from;
-    for (;;) {
-      auto const* hit =
-          static_cast<char const*>(std::memchr(at, quote, static_cast<std::size_t>(end - at)));
-      if (hit == nullptr || hit + 1 == end) return nullptr;
-      if (hit[1] != quote) {
-        at = hit;
-        break;
-      }
-      ++doubled;
-      at = hit + 2;
-    }
+    qmgl_quoted_scan const scan = qmgl_scan_quoted(from, _in.end(), quote);
+    if (scan.stop == _in.end() || scan.stop + 1 == _in.end()) return nullptr;
     // The closing quote and the character after it are read; that one goes back.
-    _in.skip_to(at + 2);
+    _in.skip_to(scan.stop + 2);
     _in.back();
-    std::size_t const length = static_cast<std::size_t>(at - from) - doubled;
-    if (doubled == 0) return make_quoted(quote, from, length);
+    std::size_t const length = static_cast<std::size_t>(scan.stop - from) - scan.doubled;
+    if (scan.doubled == 0) return make_quoted(quote, from, length);
     check_length(length);
     if (quote == '\'') {
-      // The string's body is filled straight from the runs between the doubled quotes.
+      // The string's body is filled straight from the window.
       auto* const body = qmgl_ntarray_imp_of<char, 0>::create(static_cast<unsigned>(length));
-      char* to = body->data;
-      for (char const* p = from; p != at; ++p) {
-        *to++ = *p;
-        if (*p == quote) ++p;
-      }
-      *to = '\0';
+      *qmgl_copy_undoubling(from, scan.stop, quote, body->data) = '\0';
       body->length = static_cast<unsigned>(length);
       return qmgl_value_new_body<value_str_t>(qmgl_ntarray_built<char, 0>(body));
     }
     _text.clear();
-    for (char const* p = from; p != at; ++p) {
-      _text += *p;
-      if (*p == quote) ++p;
-    }
-    return make_quoted(quote, _text.data(), _text.size());
+    qmgl_copy_undoubling(from, scan.stop, quote, _text.extend(length));
+    return make_quoted(quote, _text.data(), length);
   }
 
   // The value of a quoted constant whose characters are the length ones at text.
@@ -413,32 +462,6 @@ class value_reader {
       return qmgl_value_new_body<value_str_t>(
           qmgl_ntarray_of<char, 0>(text, static_cast<unsigned>(length)));
     return qmgl_value_new_body<value_uni_t>(qmgl_utf8_to_uni(text, length));
-  }
-
-  // The characters of a constant collect as one run of the window while they are one, and in
-  // _text once they are more.
-  void keep(char const* from, char const* to) {
-    if (_text.empty() && _run.begin == nullptr) {
-      _run = {from, to};
-      return;
-    }
-    keep_run_in_text();
-    _text.append(from, static_cast<std::size_t>(to - from));
-  }
-  void keep_char(char c) {
-    keep_run_in_text();
-    _text += c;
-  }
-  void keep_run_in_text() {
-    if (_run.begin == nullptr) return;
-    _text.append(_run.begin, static_cast<std::size_t>(_run.end - _run.begin));
-    _run = {};
-  }
-  // The next character; a run kept in the window moves to _text first when the input itself
-  // must be read, which may move the window's bytes.
-  char next_keeping() {
-    if (_in.window_used_up()) keep_run_in_text();
-    return _in.next();
   }
 
   // Pairs of hexadecimal digits up to a delimiter or the end of a file; an odd last digit is
@@ -458,7 +481,7 @@ class value_reader {
       if (high < 0) {
         high = digit;
       } else {
-        _text += static_cast<char>(high * 16 + digit);
+        _text.push(static_cast<char>(high * 16 + digit));
         high = -1;
       }
     }
@@ -580,14 +603,9 @@ class value_reader {
 
   char_source _in;
   qmgl_char_set const& _delimiters;
-  // The characters of a quoted constant or the bytes of a binary one, kept between constants
-  // so that its memory is reused; a quoted constant's characters may be a run of the input's
-  // window instead.
-  std::string _text;
-  struct run {
-    char const* begin = nullptr;
-    char const* end = nullptr;
-  } _run;
+  // The characters of a quoted constant or the bytes of a binary one that do not lie in one
+  // window: the thread's scratch text, borrowed for the read.
+  scratch_text _text;
 };
 
 }  // namespace

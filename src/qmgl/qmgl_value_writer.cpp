@@ -36,29 +36,6 @@ struct hex_pairs {
 };
 constexpr hex_pairs hex_of_byte;
 
-// Copies the n characters at from to to with every quote written twice; returns the end.
-char* copy_doubling(char const* from, std::size_t n, char quote, char* to) noexcept {
-  char const* const end = from + n;
-  if (n < 64) {
-    // Short texts a character at a time: a search per quote would cost more.
-    for (; from != end; ++from) {
-      *to++ = *from;
-      if (*from == quote) *to++ = quote;
-    }
-    return to;
-  }
-  while (from != end) {
-    auto const* hit =
-        static_cast<char const*>(std::memchr(from, quote, static_cast<std::size_t>(end - from)));
-    char const* const stop = hit != nullptr ? hit + 1 : end;
-    std::memcpy(to, from, static_cast<std::size_t>(stop - from));
-    to += stop - from;
-    if (hit != nullptr) *to++ = quote;
-    from = stop;
-  }
-  return to;
-}
-
 class text_writer {
  public:
   explicit text_writer(qmgl_output& out) noexcept : _to(out) {}
@@ -182,7 +159,7 @@ class text_writer {
       std::size_t const total = length + qmgl_count_byte(text, length, quote) + 3;
       char* to = _to.room(total);
       *to++ = quote;
-      to = copy_doubling(text, length, quote, to);
+      to = qmgl_copy_doubling(text, length, quote, to);
       *to++ = quote;
       *to = ' ';
       _to.wrote(total);
@@ -191,11 +168,10 @@ class text_writer {
     _to.write(quote);
     char const* const end = text + length;
     for (char const* p = text; p != end;) {
-      auto const* hit =
-          static_cast<char const*>(std::memchr(p, quote, static_cast<std::size_t>(end - p)));
-      char const* const stop = hit != nullptr ? hit + 1 : end;
+      char const* const hit = p + qmgl_find_byte(p, static_cast<std::size_t>(end - p), quote);
+      char const* const stop = hit != end ? hit + 1 : end;
       _to.write(p, static_cast<std::size_t>(stop - p));
-      if (hit != nullptr) _to.write(quote);
+      if (hit != end) _to.write(quote);
       p = stop;
     }
     _to.write(quote);
