@@ -17,9 +17,17 @@
 #include <emmintrin.h>
 #endif
 
+// The number of bits set in x, without the library call that std::popcount becomes where the
+// processor's own instruction may not be assumed.
+inline unsigned qmgl_count_bits(std::uint32_t x) noexcept {
+  x -= (x >> 1) & 0x55555555u;
+  x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+  return (x * 0x01010101u) >> 24;
+}
+
 // qmgl_first_difference for runs of 64 bytes and more.
-std::size_t qmgl_first_difference_in_long_run(void const* a, void const* b,
-                                              std::size_t n) noexcept;
+std::size_t qmgl_first_difference_in_long_run(void const* a, void const* b, std::size_t n) noexcept;
 
 // The index of the first byte where a[0..n) and b[0..n) differ, or n when they are equal.
 inline std::size_t qmgl_first_difference(void const* a, void const* b, std::size_t n) noexcept {
@@ -34,8 +42,8 @@ inline std::size_t qmgl_first_difference(void const* a, void const* b, std::size
       if (i + 16 > n) i = n - 16;
       __m128i const u = _mm_loadu_si128(reinterpret_cast<__m128i const*>(x + i));
       __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(y + i));
-      unsigned const differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(u, v))) &
-                              0xFFFFu;
+      unsigned const differ =
+          ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(u, v))) & 0xFFFFu;
       if (differ != 0) return i + static_cast<std::size_t>(std::countr_zero(differ));
       if (i + 16 == n) return n;
     }
@@ -68,17 +76,32 @@ inline std::size_t qmgl_count_byte(void const* p, std::size_t n, char c) noexcep
   __m128i const wanted = _mm_set1_epi8(c);
   for (; i + 16 <= n; i += 16) {
     __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(x + i));
-    // Each equal byte sets one bit of the mask; the bits are counted in the register.
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
-    mask -= (mask >> 1) & 0x5555u;
-    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
-    mask = (mask + (mask >> 4)) & 0x0F0Fu;
-    count += (mask + (mask >> 8)) & 0x1Fu;
+    // Each equal byte sets one bit of the mask.
+    count += qmgl_count_bits(
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted))));
   }
 #endif
   for (; i < n; ++i)
     count += x[i] == static_cast<unsigned char>(c) ? 1 : 0;
   return count;
+}
+
+// Copies n bytes, as memcpy does; short runs (the tokens of the value text) without a call.
+inline void qmgl_copy_bytes(char* to, char const* from, std::size_t n) noexcept {
+  if (n > 16) {
+    std::memcpy(to, from, n);
+  } else if (n >= 8) {
+    // Two words that overlap when n is below 16.
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      to[i] = from[i];
+  }
 }
 
 // The offset of the first byte equal to c among the n bytes at p, or n.
@@ -88,7 +111,8 @@ inline std::size_t qmgl_find_byte(char const* p, std::size_t n, char c) noexcept
   __m128i const wanted = _mm_set1_epi8(c);
   for (; i + 16 <= n; i += 16) {
     __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(p + i));
-    if (unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted))))
+    if (unsigned const hits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted))))
       return i + static_cast<std::size_t>(std::countr_zero(hits));
   }
 #endif
@@ -102,7 +126,7 @@ inline std::size_t qmgl_find_byte(char const* p, std::size_t n, char c) noexcept
 inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, char* to) noexcept {
   for (;;) {
     std::size_t const run = qmgl_find_byte(from, n, quote);
-    std::memcpy(to, from, run);
+    qmgl_copy_bytes(to, from, run);
     to += run;
     if (run == n) return to;
     *to++ = quote;
@@ -122,7 +146,8 @@ struct qmgl_quoted_scan {
 inline qmgl_quoted_scan qmgl_scan_quoted(char const* from, char const* end, char quote) noexcept {
   std::size_t doubled = 0;
   for (;;) {
-    char const* const hit = from + qmgl_find_byte(from, static_cast<std::size_t>(end - from), quote);
+    char const* const hit =
+        from + qmgl_find_byte(from, static_cast<std::size_t>(end - from), quote);
     if (hit == end || hit + 1 == end || hit[1] != quote) return {hit, doubled};
     ++doubled;
     from = hit + 2;
@@ -135,7 +160,7 @@ inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote
                                   char* to) noexcept {
   for (;;) {
     std::size_t const run = qmgl_find_byte(from, static_cast<std::size_t>(stop - from), quote);
-    std::memcpy(to, from, run);
+    qmgl_copy_bytes(to, from, run);
     to += run;
     from += run;
     if (from == stop) return to;

@@ -18,6 +18,7 @@
 
 #include <wygl/qmgl_exc.h>
 
+#include "qmgl/qmgl_byte_scan.h"
 #include "qmgl/qmgl_iconv_runs.h"
 #include "qmgl/qmgl_ntarray_build.h"
 
@@ -78,10 +79,48 @@ std::size_t utf16_unit_count(std::uint32_t cp) noexcept {
   return cp > 0xFFFF && cp <= highest_code_point ? 2 : 1;
 }
 
+// The UTF-8 size of the n units at text when none of them is a surrogate, each unit one code
+// point of one to three bytes; false when there is a surrogate.
+bool size_without_surrogates(unsigned short const* text, std::size_t n,
+                             std::size_t& size) noexcept {
+  std::size_t i = 0;
+  size = n;
+#if defined(__SSE2__)
+  // Eight units a step; compares are signed, so the units are shifted by 0x8000 first.
+  __m128i const shift = _mm_set1_epi16(static_cast<short>(0x8000));
+  __m128i const above_7f = _mm_set1_epi16(static_cast<short>(0x807F));
+  __m128i const above_7ff = _mm_set1_epi16(static_cast<short>(0x87FF));
+  __m128i const surrogate_mask = _mm_set1_epi16(static_cast<short>(0xF800));
+  __m128i const surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+  __m128i surrogates = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    __m128i const units = _mm_loadu_si128(reinterpret_cast<__m128i const*>(text + i));
+    __m128i const shifted = _mm_xor_si128(units, shift);
+    // Each of the two compares gives -1 for a unit above its bound: two bits of the byte mask.
+    unsigned const longer =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi16(shifted, above_7f))) |
+        (static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi16(shifted, above_7ff))) << 16);
+    size += qmgl_count_bits(longer) / 2;
+    surrogates =
+        _mm_or_si128(surrogates, _mm_cmpeq_epi16(_mm_and_si128(units, surrogate_mask), surrogate));
+  }
+  if (_mm_movemask_epi8(surrogates) != 0) return false;
+#endif
+  bool any = false;
+  for (; i < n; ++i) {
+    unsigned const u = text[i];
+    size += (u >= 0x80 ? 1 : 0) + (u >= 0x800 ? 1 : 0);
+    any = any || (u & 0xF800u) == 0xD800u;
+  }
+  return !any;
+}
+
 }  // namespace
 
 std::size_t qmgl_utf8_size(unsigned short const* text, std::size_t n) noexcept {
   std::size_t size = 0;
+  if (size_without_surrogates(text, n, size)) return size;
+  size = 0;
   for (unsigned short const* p = text; p < text + n;) {
     auto const cp = read_utf16(p);
     size += utf8_byte_count(cp.value);

@@ -29,10 +29,11 @@
 #define WYGL_SRC_QMGL_QMGL_OUTPUT_DIRECT_H
 
 #include <cstddef>
-#include <cstring>
 
 #include <wygl/qmgl_ntarray.h>
 #include <wygl/qmgl_output.h>
+
+#include "qmgl/qmgl_byte_scan.h"
 
 class qmgl_output_direct {
  public:
@@ -68,7 +69,7 @@ class qmgl_output_direct {
   // Writes the n characters at data, none of them NUL.
   void write(char const* data, std::size_t n) {
     if (!takes_any_room()) return write_each(data, n);
-    std::memcpy(room(n), data, n);
+    qmgl_copy_bytes(room(n), data, n);
     _at += n;
   }
   // Writes c, NUL included.
