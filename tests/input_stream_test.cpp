@@ -201,6 +201,21 @@ TEST(InputStream, CounterTracksLinesAndColumns) {
     counter.get_char();
   EXPECT_EQ(counter.line(), 2);
   EXPECT_EQ(counter.column(), 3);
+
+  // Over an inner input that met its end before, and then receives data, only the counter's
+  // own read of the end ends it; so also for an end character that is not NUL.
+  for (char const end : {'\0', '\xff'}) {
+    block_source resumed({"", "xy"}, end);
+    resumed.throw_on_eoi(false);
+    EXPECT_EQ(resumed.get_char(), end);
+    qmgl_input_counter after_end(resumed);
+    std::string seen;
+    for (int i = 0; i < 3; ++i) {
+      seen.push_back(after_end.get_char());
+      seen.push_back(after_end.empty() ? 'E' : '-');
+    }
+    EXPECT_EQ(seen, std::string("x-y-") + end + 'E') << static_cast<int>(end);
+  }
 }
 
 TEST(InputStream, BufferedSourceDeliversBytesUntilFillAddsNothing) {
@@ -289,6 +304,24 @@ TEST(InputStream, CopyToOutputEndsAtTheEnd) {
   counter.throw_on_eoi(false);
   counted_out << counter;
   EXPECT_EQ(counted_out.text, "pq");
+
+  // Data that arrives after the end, or follows a NUL, is copied whole by a later copy.
+  struct resumed_case {
+    std::vector<std::string> blocks;
+    char end;
+  };
+  for (resumed_case const& c :
+       {resumed_case{{"ab", "", "cd"}, '\0'}, resumed_case{{"ab", "", "cd"}, '\xff'},
+        resumed_case{{std::string("ab\0cd", 5)}, '\xff'}}) {
+    block_source resumed(c.blocks, c.end);
+    resumed.throw_on_eoi(false);
+    recording_sink first;
+    recording_sink second;
+    first << resumed;
+    second << resumed;
+    EXPECT_EQ(first.text + "|" + second.text, "ab|cd");
+    EXPECT_TRUE(resumed.empty());
+  }
 
   recording_sink early;
   qmgl_input_str with_nul("a\0b");

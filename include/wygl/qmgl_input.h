@@ -172,8 +172,10 @@ struct WYGL_API qmgl_input_arguments : public qmgl_input_imp {
 // column describe the position of the next character to be read, both from 1; a carriage
 // return leaves the column as it is. The inner input is set to deliver its end character
 // instead of throwing, and the counter passes that character on without throwing itself.
-// The counter's end flag is set whenever the inner input has met its end, also for an inner
-// source whose end character is not NUL, so that readers of the counter stop there too.
+// The counter's end flag is set only by a read of its own that meets the inner input's end:
+// a NUL, and also the end character of an inner source whose end character is not NUL (a
+// file's 0xFF), so that readers of the counter stop there too. A character the inner input
+// delivers after its end is counted and returned without setting the flag.
 struct WYGL_API qmgl_input_counter : public qmgl_input_imp {
   explicit qmgl_input_counter(qmgl_input& inner);
 
@@ -188,10 +190,11 @@ struct WYGL_API qmgl_input_counter : public qmgl_input_imp {
   int _column = 1;
 };
 
-// Copies in to out: writes each character read until a NUL (not written) or until the
-// input reports its end (for sources whose end character is not NUL). With the input's
-// throw-on-end set, the copy ends with exc_end_of_input_t after every character has been
-// written. Returns out.
+// Copies in to out: writes every character read until a NUL (not written) or, for a source
+// whose end character is not NUL (a file's 0xFF), until a read meets the end (not written
+// either). A character read while the input's end flag is already set, data that arrived
+// after the end, is written like any other. With the input's throw-on-end set, the copy ends
+// with exc_end_of_input_t after every character has been written. Returns out.
 WYGL_API qmgl_output& operator<<(qmgl_output& out, qmgl_input& in);
 
 #endif  // WYGL_QMGL_INPUT_H
