@@ -103,25 +103,35 @@ struct WYGL_API qmgl_input_imp : public qmgl_input {
 
 // The block buffer of sources whose data arrives in blocks: bytes received and not yet
 // read. Reading takes bytes from the front without moving the rest, so that reading n
-// bytes costs time linear in n.
+// bytes costs time linear in n, until the buffer has been shown through get_input_buffer.
 struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
+  // Not virtual: a source is destroyed through its own class or its qmgl_input base, never
+  // through this one.
+  ~qmgl_input_buffer_mixin();
+
  protected:
   qmgl_input_buffer_mixin();
-  // Not virtual, and so not public either: nothing is destroyed through this base.
-  ~qmgl_input_buffer_mixin();
+
+  // Fetches more data and appends it with add_data, or appends nothing when no more data
+  // will come.
+  virtual void fill_buffer() = 0;
 
   // Appends data to the buffer.
   void add_data(std::string const& data);
   void add_data(char const* data, std::size_t length);
   // Empties the buffer.
   void clear_data();
-  // The bytes received and not yet read.
+  // The bytes received and not yet read. The reference stays valid for the life of the
+  // source and always shows what remains: once it has been given out, every later take
+  // removes its bytes from the string itself, which costs time linear in the bytes that
+  // remain.
   std::string const& get_input_buffer() const;
   // The next byte, 0 to 255, removed from the buffer. With an empty buffer, calls
   // fill_buffer once first; -1 when the buffer is still empty after it. A buffered byte is
   // taken inline: this runs once per character read.
   int get_buffered_char() {
-    if (_read_offset < _buffer.size()) return static_cast<unsigned char>(_buffer[_read_offset++]);
+    if (_read_offset < _buffer.size() && !_buffer_shown)
+      return static_cast<unsigned char>(_buffer[_read_offset++]);
     return refill_and_get();
   }
   // Moves buffered bytes into into: at most capacity of them, and none after the first NUL,
@@ -130,17 +140,15 @@ struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
   std::size_t get_buffered_chars(char* into, std::size_t capacity);
 
  private:
-  // Fetches more data and appends it with add_data, or appends nothing when no more data
-  // will come.
-  virtual void fill_buffer() = 0;
-
   // Drops the bytes already read from the front of _buffer.
   void compact() const;
-  // get_buffered_char with nothing buffered.
+  // get_buffered_char with nothing buffered, or with the buffer shown.
   int refill_and_get();
 
   mutable std::string _buffer;
   mutable std::size_t _read_offset = 0;
+  // Set once get_input_buffer has given out a reference to _buffer.
+  mutable bool _buffer_shown = false;
 };
 
 // A source over a caller-owned NUL-terminated string, which must outlive the stream.

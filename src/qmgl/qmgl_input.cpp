@@ -98,6 +98,7 @@ void qmgl_input_buffer_mixin::clear_data() {
 
 std::string const& qmgl_input_buffer_mixin::get_input_buffer() const {
   compact();
+  _buffer_shown = true;
   return _buffer;
 }
 
@@ -118,6 +119,7 @@ std::size_t qmgl_input_buffer_mixin::get_buffered_chars(char* into, std::size_t 
     count = static_cast<std::size_t>(static_cast<char const*>(nul) - from) + 1;
   std::memcpy(into, from, count);
   _read_offset += count;
+  if (_buffer_shown) compact();
   return count;
 }
 
