@@ -126,6 +126,16 @@ std::vector<int> ints_of(qmgl_value const& v) {
   return ints;
 }
 
+// The types of the elements of an array.
+std::vector<unsigned> element_types(qmgl_value const& v) {
+  EXPECT_EQ(type_of(v), array_type);
+  std::vector<unsigned> types;
+  if (!v.is_value_array()) return types;
+  for (unsigned i = 0; i < v.as_value_array().get_size(); ++i)
+    types.push_back(type_of(v.as_value_array()[i]));
+  return types;
+}
+
 // Same type and content, and for arrays the same elements in the same way; NULLs match.
 bool same_value(qmgl_value const& a, qmgl_value const& b) {
   if (type_of(a) != type_of(b)) return false;
@@ -386,8 +396,7 @@ TEST(ValueReader, ArraysNestToAnyDepth) {
   qmgl_value v;
   raised const r = raise_of([&] { in >> v; });
   EXPECT_EQ(r.message, token_report("unrecognized input", ""));
-  ASSERT_EQ(type_of(v), array_type);
-  EXPECT_EQ(v.as_value_array().get_size(), 0u);
+  EXPECT_EQ(element_types(v), std::vector<unsigned>{eol_type}) << "the end, read as an element";
 }
 
 TEST(ValueReader, ContextShowsAtMostEightyCharacters) {
@@ -407,8 +416,7 @@ TEST(ValueReader, ContextShowsAtMostEightyCharacters) {
 }
 
 TEST(ValueReader, ReportsNeverReadBeyondTheEndOfAMessage) {
-  for (char const* text :
-       {"12x", "12x4", "'abc", "\"abc", "(1", "(1,", "(1 2", "-", "nul", "#1g", "}", "( "}) {
+  for (char const* text : {"12x", "12x4", "'abc", "\"abc", "(1", "(1 2", "-", "nul", "#1g", "}"}) {
     message_input in(text);
     qmgl_value v;
     EXPECT_TRUE(raise_of([&] { in >> v; }).thrown) << text;
@@ -447,6 +455,14 @@ TEST(ValueReader, EndOfAFileInput) {
   EXPECT_EQ(raise_of([&] { read_from(open_array); }).message,
             token_report("unrecognized input", ""));
 
+  // Where an element belongs, a NUL byte is an EOL element and the end of the file an EOI one.
+  file_like_input elements(std::string("(\0, 1) (\0)(", 11));
+  EXPECT_EQ(element_types(read_from(elements)), (std::vector<unsigned>{eol_type, int_type}));
+  EXPECT_EQ(element_types(read_from(elements)), std::vector<unsigned>{eol_type});
+  qmgl_value cut;
+  EXPECT_EQ(raise_of([&] { elements >> cut; }).message, token_report("unrecognized input", ""));
+  EXPECT_EQ(element_types(cut), std::vector<unsigned>{eoi_type});
+
   file_like_input words("true (null)");
   EXPECT_TRUE(read_from(words).as_bool());
   EXPECT_EQ(type_of(read_from(words).as_value_array()[0]), null_type);
@@ -475,7 +491,7 @@ TEST(ValueReader, FailedReadLeavesNullOrTheArraySoFar) {
 
   qmgl_input_str cut("(1, 2,");
   EXPECT_EQ(raise_of([&] { cut >> v; }).message, token_report("unrecognized input", ""));
-  EXPECT_EQ(ints_of(v), (std::vector<int>{1, 2}));
+  EXPECT_EQ(ints_of(v), (std::vector<int>{1, 2, -1})) << "and the end, read as an EOL element";
 
   qmgl_input_str keyword("(1, 2, nope)");
   EXPECT_TRUE(raise_of([&] { keyword >> v; }).thrown);

@@ -16,9 +16,10 @@
 //   one, nested arrays are read by counting the open parentheses, not by recursion, so that
 //   no input can exhaust the stack. Elements are appended to the outermost array as they are
 //   read, which is what appending each inner array would give.
-// - The end of the input where an array element belongs fails with "unrecognized input" at
-//   once, rather than being taken as an EOL or EOI element, after which the next character
-//   would have to be read from beyond the end.
+// - A NUL or the end of a file where an array element belongs is an element like any other,
+//   EOL or EOI, and a ',' or ')' must follow it. At the end of a string input that fails with
+//   "unrecognized input"; a reader of an RPC message whose array is cut short by the
+//   terminator goes on reading after the terminator.
 // - After a failure the value is NULL, or the flat array of the elements read completely
 //   before the failure when it came inside an array.
 // - Bytes 0x80 to 0xFE are no white space, no delimiter and no word character; the classes are
@@ -216,9 +217,6 @@ class value_reader {
   }
 
   void append_single(char first, qmgl_value& array) {
-    // The input has ended where an element belongs: the array can no longer be closed, and
-    // taking the end as an element (EOL or EOI) would have the next read go beyond it.
-    if (is_end(first)) fail_at(first, "unrecognized input");
     qmgl_value element;
     read_single(first, element);
     // The element is moved into a new NULL slot rather than appended as a copy: the same
