@@ -111,10 +111,12 @@ struct WYGL_API qmgl_input_file : public qmgl_input_imp, public qmgl_input_buffe
   // input handle, destroyed at exit. Raises as qmgl_file::std_input does.
   static qmgl_input_file& std_input();
 
- private:
+ protected:
   // Reads at most 512 bytes into the buffer; none at the end of the file. Read failures pass
   // out of get_char as exc_unmapped_t.
   void fill_buffer() override;
+
+ private:
   // The next byte of the file, or, at its end, what end_of_source gives for the end character
   // 0xFF: exc_end_of_input_t when throw-on-end is set, else 0xFF again at every read.
   char really_get_char() override;

@@ -26,7 +26,9 @@
 // Tracing: trace class 0x140D0000 (socket) and 0x140E0000 (factory). Constructors,
 // destructors, close_socket, reconnect and the lookups are operation scopes at level 0x1000;
 // failures write error texts (level 0x8), handles appear in state notes (level 0x40000) and
-// every close in a resource event (level 0x4000) with its result.
+// every close in a resource event (level 0x4000) with its result. At level 0x800 a socket or
+// factory writes only its destruction record: its constructors write their entry record
+// instead of a construction record.
 //
 // Thread safety: a socket or factory is used by one thread at a time.
 

@@ -16,9 +16,12 @@
 //   one, nested arrays are read by counting the open parentheses, not by recursion, so that
 //   no input can exhaust the stack. Elements are appended to the outermost array as they are
 //   read, which is what appending each inner array would give.
-// - The end of the input where an array element belongs fails with "unrecognized input" at
-//   once, rather than being taken as an EOL or EOI element, after which the next character
-//   would have to be read from beyond the end.
+// - Where an array element belongs, a NUL read from a file input is an EOL element, since a
+//   file goes on after a NUL and ends in 0xFF. The end of any input there, the NUL that ends a
+//   string, an argument vector or an RPC message or the 0xFF that ends a file, fails with
+//   "unrecognized input" at once rather than being taken as an EOL or EOI element, after which
+//   the next character would have to be read from beyond the end: a reader of an RPC message
+//   would wait there for data that belongs to no message.
 // - After a failure the value is NULL, or the flat array of the elements read completely
 //   before the failure when it came inside an array.
 // - Bytes 0x80 to 0xFE are no white space, no delimiter and no word character; the classes are
@@ -34,6 +37,7 @@
 
 #include <wygl/qmgl_bitstr.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_file_stream.h>
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_refcounted_vector.h>
@@ -146,6 +150,8 @@ class value_reader {
   }
 
   bool is_end(char c) const { return c == '\0' || (c == end_of_file && _in.empty()); }
+  // Whether a NUL from the input is a byte of it rather than its end: true for a file input.
+  bool nul_is_data() const { return dynamic_cast<qmgl_input_file const*>(&_in) != nullptr; }
 
   // Everything but an array; first is its first character.
   void read_single(char first, qmgl_value& v) {
@@ -216,9 +222,7 @@ class value_reader {
   }
 
   void append_single(char first, qmgl_value& array) {
-    // The input has ended where an element belongs: the array can no longer be closed, and
-    // taking the end as an element (EOL or EOI) would have the next read go beyond it.
-    if (is_end(first)) fail_at(first, "unrecognized input");
+    if (is_end(first) && !(first == '\0' && nul_is_data())) fail_at(first, "unrecognized input");
     qmgl_value element;
     read_single(first, element);
     // The element is moved into a new NULL slot rather than appended as a copy: the same
