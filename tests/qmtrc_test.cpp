@@ -1,6 +1,6 @@
 // Tests of the trace library qmtrc and of qmtrc_dump's formatting.
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 #include <gtest/gtest.h>
 

@@ -30,7 +30,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include <qmtrc.h>
+#include <qmtrc/qmtrc.h>
 #include <wygl/wygl_export.h>
 #include <wygl/wytr_ids.h>
 

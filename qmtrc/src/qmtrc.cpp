@@ -1,6 +1,6 @@
 // The C interface of qmtrc, and what happens when the library is loaded.
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 #include <atomic>
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 #include "record_format.h"
 #include "ring.h"
 #include "sink_gate.h"

@@ -12,7 +12,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 // One record as a line, without the line end.
 std::string qmtrc_format_record(const qmtrc_record& record);

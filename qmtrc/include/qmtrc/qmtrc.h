@@ -29,7 +29,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "qmtrc_export.h"
+#include <qmtrc/qmtrc_export.h>
 
 #ifdef __cplusplus
 extern "C" {
