@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -160,13 +161,34 @@ TEST_F(Qmtrc, MaskStartsFromEnvironment) {
   EXPECT_EQ(saved_mask_, text ? qmtrc::parse_mask(text).value_or(0) : 0u);
 }
 
-TEST_F(Qmtrc, MaskParsesDecimalAndHexOnly) {
-  EXPECT_EQ(qmtrc::parse_mask("2048"), 2048u);
-  EXPECT_EQ(qmtrc::parse_mask("0x800"), 0x800u);
-  EXPECT_EQ(qmtrc::parse_mask("0XfFfFfFfF"), 0xFFFFFFFFu);
-  EXPECT_EQ(qmtrc::parse_mask("4294967295"), 0xFFFFFFFFu);
-  for (const char* bad : {"", "0x", "4294967296", "0x100000000", "-1", " 1", "1 ", "0x8g", "12a"})
-    EXPECT_FALSE(qmtrc::parse_mask(bad).has_value()) << bad;
+TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
+  const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+      {"2048", 0x800u},
+      {"0x800", 0x800u},
+      {"0XfFfFfFfF", 0xFFFFFFFFu},
+      {"4294967295", 0xFFFFFFFFu},
+      {"", 0u},
+      {"  ", 0u},
+      {"exception,operation", 0x1040u},
+      {"Lifetime, 0x40", 0x840u},
+      {" error\t", 0x8u},
+      {"operation-exit,resource,inner,inner-exit,state,wait", 0x4076000u},
+      {"ALL", 0xFFFFFFFFu},
+      {"everything", std::nullopt},
+      {"operations", std::nullopt},
+      {"exception|operation", std::nullopt},
+      {"exception,", std::nullopt},
+      {",exception", std::nullopt},
+      {"1 2", std::nullopt},
+      {"0x", std::nullopt},
+      {"0x8g", std::nullopt},
+      {"12a", std::nullopt},
+      {"-1", std::nullopt},
+      {"4294967296", std::nullopt},
+      {"0x100000000", std::nullopt},
+  };
+  for (const auto& [text, mask] : cases)
+    EXPECT_EQ(qmtrc::parse_mask(text), mask) << '"' << text << '"';
 }
 
 TEST_F(Qmtrc, SetMaskStoresAndReturnsPrevious) {
