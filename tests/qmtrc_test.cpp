@@ -717,16 +717,14 @@ std::string code_item(std::uint32_t code) {
 }
 
 const KnownRecord kKnownTrace[] = {
-    {1, 1, 0, wytr::kind_word(wytr::kind::public_entered),
-     wytr::tp::rpc_client_request_end_of_request, 0x10, ""},
+    {1, 1, 0, wytr::kind_word(wytr::kind::public_entered), wytr::tp::file_read, 0x10, ""},
     {2, 2, 1500, wytr::kind_word(wytr::kind::error_text), wytr::tp::socket_read, 0x20,
      "connection reset\n"},
-    {3, 1, 2000, wytr::kind_word(wytr::kind::inner_entered), wytr::tp::socket_write, 0x20, ""},
-    {4, 1, 3250, wytr::kind_word(wytr::kind::public_left),
-     wytr::tp::rpc_client_request_end_of_request, 0x10, code_item(0)},
+    {3, 1, 2000, wytr::kind_word(wytr::kind::inner_entered), wytr::tp::file_seek, 0x10, ""},
+    {4, 1, 3250, wytr::kind_word(wytr::kind::public_left), wytr::tp::file_read, 0x10, code_item(0)},
     {5, 2, 4000, wytr::kind_word(wytr::kind::public_left), wytr::tp::socket_read, 0x20,
      code_item(0x68)},
-    {6, 2, 5000, wytr::kind_word(wytr::kind::public_entered), wytr::tp::task_doer_run, 0x30,
+    {6, 2, 5000, wytr::kind_word(wytr::kind::public_entered), wytr::tp::timer_remove, 0x30,
      "a\x80"
      "b"},
     {7, 3, 6000, 0x06990000, wytr::tracepoint(0x7E, 0x05), 0x0123456789ABCDEF, ""},
@@ -768,72 +766,53 @@ TEST_F(Qmtrc, DumpShowsColumnsAndFilters) {
   TempDir dir;
   fs::path path = dir.file("known.qmtrc");
   write_known_trace(path);
-  qmtrc::dump::DumpOptions all;
-  EXPECT_EQ(dump(path, all),
-            "     1 2025-01-31T08:15:02.123456Z t1   entered "
-            "qmgl_rpc_client_request::end_of_request 0x10\n"
-            "     2 2025-01-31T08:15:02.123458Z t2   error qmgl_socket::read 0x20 \"connection "
-            "reset\\n\"\n"
-            "     3 2025-01-31T08:15:02.123458Z t1   inner-entered qmgl_socket::write 0x20\n"
-            "     4 2025-01-31T08:15:02.123460Z t1   left qmgl_rpc_client_request::end_of_request "
-            "0x10 code=0x00000000\n"
-            "     5 2025-01-31T08:15:02.123460Z t2   left qmgl_socket::read 0x20 code=0x00000068\n"
-            "     6 2025-01-31T08:15:02.123461Z t2   entered qmgl_task_doer::run 0x30 \"a\x80"
-            "b\"\n"
-            "     7 2025-01-31T08:15:02.123462Z t3   kind_0x06990000 class_0x7e::op_0x05 "
-            "0x123456789abcdef\n"
-            "     1 2025-01-31T08:15:12.123456Z t1   state qmgl_timer::create 0x1 "
-            "\"\xC3\xA9t\xC3\xA9\"\n");
-
-  // Each option with the lines it keeps, relative times throughout.
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{},
-       "     1    +0.000000 t1   entered qmgl_rpc_client_request::end_of_request 0x10\n"
-       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
-       "     3    +0.000002 t1   inner-entered qmgl_socket::write 0x20\n"
-       "     4    +0.000003 t1   left qmgl_rpc_client_request::end_of_request 0x10 "
-       "code=0x00000000\n"
-       "     5    +0.000004 t2   left qmgl_socket::read 0x20 code=0x00000068\n"
-       "     6    +0.000005 t2   entered qmgl_task_doer::run 0x30 \"a\x80"
-       "b\"\n"
-       "     7    +0.000006 t3   kind_0x06990000 class_0x7e::op_0x05 0x123456789abcdef\n"
-       "     1   +10.000000 t1   state qmgl_timer::create 0x1 \"\xC3\xA9t\xC3\xA9\"\n"},
-      {{"level", "error, STATE"},
-       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
-       "     1   +10.000000 t1   state qmgl_timer::create 0x1 \"\xC3\xA9t\xC3\xA9\"\n"},
-      {{"level", "inner"}, "     3    +0.000002 t1   inner-entered qmgl_socket::write 0x20\n"},
-      {{"level", "operation-exit", "thread", "1"},
-       "     4    +0.000003 t1   left qmgl_rpc_client_request::end_of_request 0x10 "
-       "code=0x00000000\n"},
-      {{"thread", "3,2"},
-       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
-       "     5    +0.000004 t2   left qmgl_socket::read 0x20 code=0x00000068\n"
-       "     6    +0.000005 t2   entered qmgl_task_doer::run 0x30 \"a\x80"
-       "b\"\n"
-       "     7    +0.000006 t3   kind_0x06990000 class_0x7e::op_0x05 0x123456789abcdef\n"},
-      {{"tracepoint", "qmgl_socket::write,class_0x7e, qmgl_timer"},
-       "     3    +0.000002 t1   inner-entered qmgl_socket::write 0x20\n"
-       "     7    +0.000006 t3   kind_0x06990000 class_0x7e::op_0x05 0x123456789abcdef\n"
-       "     1   +10.000000 t1   state qmgl_timer::create 0x1 \"\xC3\xA9t\xC3\xA9\"\n"},
-      {{"text", "reset", "level", "error"},
-       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"},
-      {{"text", "reset", "level", "state"}, ""},
+  const std::string line[] = {
+      "     1 2025-01-31T08:15:02.123456Z t1   entered qmgl_file::read 0x10\n",
+      "     2 2025-01-31T08:15:02.123458Z t2   error qmgl_socket::read 0x20 \"connection "
+      "reset\\n\"\n",
+      "     3 2025-01-31T08:15:02.123458Z t1   inner-entered qmgl_file::seek 0x10\n",
+      "     4 2025-01-31T08:15:02.123460Z t1   left qmgl_file::read 0x10 code=0x00000000\n",
+      "     5 2025-01-31T08:15:02.123460Z t2   left qmgl_socket::read 0x20 code=0x00000068\n",
+      "     6 2025-01-31T08:15:02.123461Z t2   entered qmgl_timer::remove 0x30 \"a\x80"
+      "b\"\n",
+      "     7 2025-01-31T08:15:02.123462Z t3   kind_0x06990000 class_0x7e::op_0x05 "
+      "0x123456789abcdef\n",
+      "     1 2025-01-31T08:15:12.123456Z t1   state qmgl_timer::create 0x1 "
+      "\"\xC3\xA9t\xC3\xA9\"\n",
   };
-  for (const auto& [filters, lines] : cases) {
+  // Options as NAME=VALUE, with the output they give.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, line[0] + line[1] + line[2] + line[3] + line[4] + line[5] + line[6] + line[7]},
+      {{"relative", "thread=2"},
+       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
+       "     5    +0.000004 t2   left qmgl_socket::read 0x20 code=0x00000068\n"
+       "     6    +0.000005 t2   entered qmgl_timer::remove 0x30 \"a\x80"
+       "b\"\n"},
+      {{"relative", "level=error, STATE"},
+       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
+       "     1   +10.000000 t1   state qmgl_timer::create 0x1 \"\xC3\xA9t\xC3\xA9\"\n"},
+      {{"level=inner"}, line[2]},
+      {{"level=operation-exit", "thread=1"}, line[3]},
+      {{"thread=3,1"}, line[0] + line[2] + line[3] + line[6] + line[7]},
+      {{"tracepoint=qmgl_file::seek,class_0x7e, qmgl_timer"},
+       line[2] + line[5] + line[6] + line[7]},
+      {{"text=reset", "level=error"}, line[1]},
+      {{"text=reset", "level=state"}, ""},
+  };
+  for (const auto& [settings, output] : cases) {
     qmtrc::dump::DumpOptions options;
-    options.relative = true;
-    for (std::size_t i = 0; i + 1 < filters.size(); i += 2) {
-      const std::string& value = filters[i + 1];
-      if (filters[i] == "level") {
-        EXPECT_TRUE(options.filter.set_levels(value));
-      }
-      if (filters[i] == "thread") {
-        EXPECT_TRUE(options.filter.set_threads(value));
-      }
-      if (filters[i] == "tracepoint") options.filter.set_tracepoints(value);
-      if (filters[i] == "text") options.filter.set_text(value);
+    for (const std::string& setting : settings) {
+      std::string name = setting.substr(0, setting.find('=')), value = setting.substr(name.size());
+      if (!value.empty()) value.erase(0, 1);
+      bool read = true;
+      if (name == "relative") options.relative = true;
+      if (name == "level") read = options.filter.set_levels(value);
+      if (name == "thread") read = options.filter.set_threads(value);
+      if (name == "tracepoint") options.filter.set_tracepoints(value);
+      if (name == "text") options.filter.set_text(value);
+      EXPECT_TRUE(read) << setting;
     }
-    EXPECT_EQ(dump(path, options), lines) << testing::PrintToString(filters);
+    EXPECT_EQ(dump(path, options), output) << testing::PrintToString(settings);
   }
 }
 
@@ -956,15 +935,15 @@ TEST_F(Qmtrc, ChromeExportOfKnownTrace) {
   EXPECT_EQ(
       Json::canonical(json),
       R"({displayTimeUnit="ns",otherData={start="2025-01-31T08:15:02.123456Z"},traceEvents=[
-{args={object="0x10",seq=1},cat="operation",name="qmgl_rpc_client_request::end_of_request",ph="B",pid=1,tid=1,ts=0.000}
+{args={object="0x10",seq=1},cat="operation",name="qmgl_file::read",ph="B",pid=1,tid=1,ts=0.000}
 {args={object="0x20",seq=2,text="connection reset)"
       "\n"
       R"("},cat="error",name="error qmgl_socket::read",ph="i",pid=1,s="t",tid=2,ts=1.500}
-{args={object="0x20",seq=3},cat="inner",name="qmgl_socket::write",ph="B",pid=1,tid=1,ts=2.000}
-{args={exit="none"},cat="operation",name="qmgl_socket::write",ph="E",pid=1,tid=1,ts=3.250}
-{args={code="0x00000000",exit="left"},cat="operation",name="qmgl_rpc_client_request::end_of_request",ph="E",pid=1,tid=1,ts=3.250}
+{args={object="0x10",seq=3},cat="inner",name="qmgl_file::seek",ph="B",pid=1,tid=1,ts=2.000}
+{args={exit="none"},cat="operation",name="qmgl_file::seek",ph="E",pid=1,tid=1,ts=3.250}
+{args={code="0x00000000",exit="left"},cat="operation",name="qmgl_file::read",ph="E",pid=1,tid=1,ts=3.250}
 {args={code="0x00000068",object="0x20",seq=5},cat="operation",name="left qmgl_socket::read",ph="i",pid=1,s="t",tid=2,ts=4.000}
-{args={object="0x30",seq=6,text="a\x80b"},cat="operation",name="qmgl_task_doer::run",ph="B",pid=1,tid=2,ts=5.000}
+{args={object="0x30",seq=6,text="a\x80b"},cat="operation",name="qmgl_timer::remove",ph="B",pid=1,tid=2,ts=5.000}
 {args={object="0x123456789abcdef",seq=7},cat="other",name="kind_0x06990000 class_0x7e::op_0x05",ph="i",pid=1,s="t",tid=3,ts=6.000}
 {args={object="0x1",seq=1,text=")"
       "\xC3\xA9t\xC3\xA9"

@@ -43,13 +43,13 @@
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_file.h>
 #include <wygl/qmgl_file_stream.h>
-#include <wygl/qmgl_input.h>
-#include <wygl/qmgl_output.h>
 #include <wygl/qmgl_hex.h>
 #include <wygl/qmgl_iconv.h>
+#include <wygl/qmgl_input.h>
 #include <wygl/qmgl_local.h>
 #include <wygl/qmgl_mem.h>
 #include <wygl/qmgl_ntarray.h>
+#include <wygl/qmgl_output.h>
 #include <wygl/qmgl_refcounted_vector.h>
 #include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_sleep.h>

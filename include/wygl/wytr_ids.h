@@ -201,16 +201,16 @@ struct level_name {
   char const* name;
 };
 inline constexpr level_name level_names[] = {
-    {level::error_text, "error"},
-    {level::exception_created, "exception"},
-    {level::lifetime, "lifetime"},
-    {level::public_entry, "operation"},
-    {level::public_exit, "operation-exit"},
-    {level::resource, "resource"},
-    {level::inner_entry, "inner"},
-    {level::inner_exit, "inner-exit"},
-    {level::state_note, "state"},
-    {level::wait_note, "wait"},
+    {level::error_text, "error"},             // error texts
+    {level::exception_created, "exception"},  // exceptions created
+    {level::lifetime, "lifetime"},            // objects constructed and destroyed
+    {level::public_entry, "operation"},       // public operations entered and left
+    {level::public_exit, "operation-exit"},   // their exits, also without the entries
+    {level::resource, "resource"},            // system resource events
+    {level::inner_entry, "inner"},            // inner operations entered and left
+    {level::inner_exit, "inner-exit"},        // their exits, also without the entries
+    {level::state_note, "state"},             // state notes
+    {level::wait_note, "wait"},               // wait notes
 };
 
 // Each kind with its name and the level bits under which it is written.

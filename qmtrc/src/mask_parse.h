@@ -93,9 +93,10 @@ constexpr std::optional<std::uint32_t> parse_mask(std::string_view text) noexcep
 // Writes the accepted forms, for a message about a text that parse_mask refused and for help
 // texts: "a number ... or level names ...: error, exception, ...".
 inline void write_mask_forms(std::FILE* out) noexcept {
-  std::fputs("a number, decimal (2048) or hexadecimal (0x800), or level names joined by commas"
-             " (exception,operation):",
-             out);
+  std::fputs(
+      "a number, decimal (2048) or hexadecimal (0x800), or level names joined by commas"
+      " (exception,operation):",
+      out);
   for (const wytr::level_name& level : wytr::level_names)
     std::fprintf(out, " %s,", level.name);
   std::fputs(" all", out);

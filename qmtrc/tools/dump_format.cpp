@@ -82,8 +82,7 @@ void append_quoted(std::string& out, const unsigned char* data, std::uint32_t le
 
 // The columns in front of the body: sequence, time, thread.
 std::string text_line(const qmtrc_record& record, bool relative, std::uint64_t origin_ns) {
-  std::string time =
-      relative ? seconds_since(record.time_ns, origin_ns) : utc_time(record.time_ns);
+  std::string time = relative ? seconds_since(record.time_ns, origin_ns) : utc_time(record.time_ns);
   char columns[80];
   std::snprintf(columns, sizeof columns, "%6" PRIu64 " %*s t%-3" PRIu32 " ", record.sequence,
                 relative ? 12 : 0, time.c_str(), record.thread);
@@ -100,8 +99,8 @@ std::string kind_name(std::uint32_t kind) {
 
 std::string tracepoint_name(std::uint32_t tracepoint) {
   std::string name;
-  append_name(name, wytr::name_of_class(tracepoint), "class_0x",
-              wytr::tracepoint_class(tracepoint), 2);
+  append_name(name, wytr::name_of_class(tracepoint), "class_0x", wytr::tracepoint_class(tracepoint),
+              2);
   name += "::";
   append_name(name, wytr::name_of_operation(tracepoint), "op_0x",
               wytr::tracepoint_operation(tracepoint), 2);
@@ -133,12 +132,11 @@ std::string utc_time(std::uint64_t time_ns) {
   year_month_day date(day);
   hh_mm_ss<microseconds> clock(floor<microseconds>(time - day));
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%06dZ",
-                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-                static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count()),
-                static_cast<int>(clock.subseconds().count()));
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%06dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
   return text;
 }
 
@@ -153,8 +151,8 @@ std::string seconds_since(std::uint64_t time_ns, std::uint64_t origin_ns) {
 }
 
 std::string format_record(const qmtrc_record& record) {
-  std::string line = kind_name(record.kind) + ' ' + tracepoint_name(record.tracepoint) + ' ' +
-                     hex(record.object);
+  std::string line =
+      kind_name(record.kind) + ' ' + tracepoint_name(record.tracepoint) + ' ' + hex(record.object);
   if (std::optional<std::uint32_t> code = exit_code(record)) {
     line += " code=0x";
     append_hex(line, *code, 8);

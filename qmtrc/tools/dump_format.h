@@ -64,8 +64,7 @@ struct DumpOptions {
 // a well-formed trace; what was read before the fault is written (a Chrome trace is closed,
 // so that it stays valid JSON). A last record cut short is left out: the call still returns
 // true, and error says so.
-bool dump_file(const char* path, const DumpOptions& options, std::ostream& out,
-               std::string& error);
+bool dump_file(const char* path, const DumpOptions& options, std::ostream& out, std::string& error);
 
 }  // namespace qmtrc::dump
 
