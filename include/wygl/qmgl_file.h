@@ -45,7 +45,9 @@
 #include <wygl/wygl_export.h>
 #include <wygl/wytr.h>
 
-struct WYGL_API qmgl_file : public wytr_class<102629376, 2048, 337248256, qmgl_file> {
+struct WYGL_API qmgl_file
+    : public wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                        wytr::tp::file_lifetime, qmgl_file> {
   // What to do depending on whether the file exists.
   enum action_indicator : int {
     create_new = 1,          // create; raises 80 when the file exists
