@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -73,55 +74,47 @@ TEST(Value, SharedBodiesAreOnePerKindAndOwnedBodiesOnePerValue) {
   static_assert(sizeof(qmgl_value) == sizeof(void*), "a handle is one pointer");
   qmgl_value reassigned(5);
   reassigned = true;
-  qmgl_value const shared[] = {qmgl_value(),
-                               qmgl_value(false),
-                               reassigned,
-                               qmgl_value(qmgl_bool3_false),
-                               qmgl_value(qmgl_bool3_true),
-                               qmgl_value(qmgl_bool3_unknown)};
-  qmgl_value const again[] = {qmgl_value(),
-                              qmgl_value(false),
-                              qmgl_value(true),
-                              qmgl_value(qmgl_bool3(false)),
-                              qmgl_value(qmgl_bool3(true)),
-                              qmgl_value(qmgl_bool3(qmgl_bool3_unknown))};
-  for (std::size_t i = 0; i < std::size(shared); ++i)
-    for (std::size_t j = 0; j < std::size(again); ++j)
-      EXPECT_EQ(shared[i]._body == again[j]._body, i == j) << i << " / " << j;
-  qmgl_value_base* const body = shared[2]._body;
-  raised const r = raise_of([body] { delete body; });
-  expect_raised(r, 0x20030004, "exc_should_not_execute");
+  // Each kind made two ways: the same body, and another for every other kind.
+  std::pair<qmgl_value, qmgl_value> const kinds[] = {
+      {qmgl_value(), qmgl_value()},
+      {qmgl_value(false), qmgl_value(false)},
+      {reassigned, qmgl_value(true)},
+      {qmgl_value(qmgl_bool3_false), qmgl_value(qmgl_bool3(false))},
+      {qmgl_value(qmgl_bool3_true), qmgl_value(qmgl_bool3(true))},
+      {qmgl_value(qmgl_bool3_unknown), qmgl_value(qmgl_bool3(qmgl_bool3_unknown))},
+  };
+  for (std::size_t i = 0; i < std::size(kinds); ++i)
+    for (std::size_t j = 0; j < std::size(kinds); ++j)
+      EXPECT_EQ(kinds[i].first._body == kinds[j].second._body, i == j) << i << " / " << j;
+  qmgl_value_base* const body = reassigned._body;
+  expect_raised(raise_of([body] { delete body; }), 0x20030004, "exc_should_not_execute");
   EXPECT_EQ(qmgl_value(true)._body, body) << "the shared body is intact";
   EXPECT_EQ(text_of(qmgl_value(true)), "true ");
 
   // Owned bodies: a copy has its own; STR, UNI and BIN copies share the payload buffer.
-  qmgl_value const n(7);
-  EXPECT_NE(qmgl_value(n)._body, n._body);
   qmgl_value const s("text");
   qmgl_value const w(wide(u"wide"));
   qmgl_value const b = bin({1, 2, 3});
+  qmgl_value const a = array_of({1, "x"});
   EXPECT_NE(qmgl_value(s)._body, s._body);
   EXPECT_EQ(qmgl_value(s).as_charp(), s.as_charp());
   EXPECT_EQ(qmgl_value(w).as_unicharp(), w.as_unicharp());
   EXPECT_EQ(qmgl_value(b).as_binaryp(), b.as_binaryp());
+  EXPECT_NE(qmgl_value(a).as_value_array()[0]._body, a.as_value_array()[0]._body);
   qmgl_ntarray_of<char, 0> const text("shared");
   EXPECT_EQ(qmgl_value(text).as_charp(), static_cast<char const*>(text));
-  qmgl_value const a = array_of({1, "x"});
-  EXPECT_NE(qmgl_value(a).as_value_array()[0]._body, a.as_value_array()[0]._body);
 
+  // Swapping, moving and assigning a value itself only move body pointers.
   qmgl_value moved(std::move(reassigned));
-  EXPECT_EQ(moved._body, body);
   EXPECT_TRUE(reassigned.is_null());  // NOLINT: the moved-from state is documented
-  qmgl_value swapped(s);
-  qmgl_value_base* const s_body = swapped._body;
-  swapped.swap(moved);
-  EXPECT_EQ(moved._body, s_body);
-  moved = std::move(swapped);
-  EXPECT_EQ(moved._body, body);
-  qmgl_value owned(7);
+  qmgl_value owned(s);
   qmgl_value_base* const owned_body = owned._body;
+  owned.swap(moved);
+  EXPECT_EQ(moved._body, owned_body);
+  EXPECT_EQ(owned._body, body);
+  owned = std::move(moved);
   owned = static_cast<qmgl_value const&>(owned);
-  EXPECT_EQ(owned._body, owned_body) << "assigning a value itself changes nothing";
+  EXPECT_EQ(owned._body, owned_body);
 }
 
 TEST(Value, TypeTestsAndAsBoolFollowTheType) {
@@ -168,13 +161,11 @@ TEST(Value, AccessGivesThePayload) {
   EXPECT_EQ(static_cast<char const*>(s.as_str()), s.as_charp());
   EXPECT_STREQ(qmgl_value(static_cast<char const*>(nullptr)).as_charp(), "");
   qmgl_value const w(wide(u"\u00e9t\u00e9"));
-  EXPECT_EQ(w.as_uni().length(), 3u);
   EXPECT_EQ(static_cast<unsigned short const*>(w)[0], 0xE9);
   EXPECT_EQ(w.as_unicharp(), static_cast<unsigned short const*>(w.as_uni()));
   qmgl_value const b = bin({0x00, 0xFF});
-  EXPECT_EQ(bytes_in(b.as_bin()), (std::vector<unsigned char>{0x00, 0xFF}));
   EXPECT_EQ(b.as_binaryp(), static_cast<unsigned char const*>(b.as_bin()));
-  EXPECT_EQ(array_of({1, 2}).as_value_array()[1].as_int(), 2);
+  EXPECT_EQ(bytes_in(b.as_bin()), (std::vector<unsigned char>{0x00, 0xFF}));
 }
 
 TEST(Value, RefusalsRaiseAndWriteInnerOperationRecords) {
@@ -232,24 +223,10 @@ TEST(Value, RefusalsRaiseAndWriteInnerOperationRecords) {
                               }));
   }
   qmgl_value const number(1);
-  expect_raised(raise_of([&] { static_cast<void>(static_cast<char const*>(number)); }),
-                invalid_cast, "exc_invalid_cast");
-  expect_raised(raise_of([&] { static_cast<void>(static_cast<unsigned short const*>(number)); }),
-                invalid_cast, "exc_invalid_cast");
-  expect_raised(raise_of([] { static_cast<void>(static_cast<int>(qmgl_value("1"))); }),
-                invalid_cast, "exc_invalid_cast");
-  EXPECT_EQ(capture.take().size(), 6u);
-  // Access that is answered writes nothing, nor does a refusal below level 0x10000.
+  // Access that is answered writes nothing.
   EXPECT_FALSE(qmgl_value(false).as_bool());
   EXPECT_EQ(number.as_int(), 1);
   EXPECT_TRUE(capture.take().empty());
-  trace_capture lower(0xFFFF);
-  EXPECT_FALSE(number.as_bool());
-  raise_of([&] { number.as_charp(); });
-  std::vector<captured_record> const records = lower.take();
-  EXPECT_FALSE(records.empty()) << "the exception's own records";
-  for (captured_record const& r : records)
-    EXPECT_NE(r.tracepoint >> 16, 0x141Fu);
 }
 
 TEST(Value, ChangesGiveTheirResultOrRaiseAndKeepTheValue) {
@@ -286,7 +263,6 @@ TEST(Value, ChangesGiveTheirResultOrRaiseAndKeepTheValue) {
       {qmgl_value(1), [](qmgl_value& v) { v = false; }, 3, "false "},
       {qmgl_value(1), [](qmgl_value& v) { v = qmgl_bool3(qmgl_bool3_unknown); }, 4, "unknown "},
       {qmgl_value(1), [](qmgl_value& v) { v = qmgl_bool3_true; }, 4, "true "},
-      {null_value, [](qmgl_value& v) { v = qmgl_value(8); }, 5, "8  "},
       // Arguments that live inside the value itself.
       {qmgl_value("in"), [](qmgl_value& v) { v = v.as_charp(); }, 6, "'in' "},
       {array_of({"first", 2}), [](qmgl_value& v) { v = v.as_value_array()[0]; }, 6, "'first' "},
@@ -296,11 +272,8 @@ TEST(Value, ChangesGiveTheirResultOrRaiseAndKeepTheValue) {
        bool3_check},
       {qmgl_value(5), [](qmgl_value& v) { v = static_cast<qmgl_bool3_value>(-2); }, 5, "5  ",
        assertion_failed, bool3_check},
-      {qmgl_value(5), [&](qmgl_value&) { qmgl_value made(bad_bool3); }, 5, "5  ", assertion_failed,
-       bool3_check},
       {qmgl_value(5), [](qmgl_value&) { value_from_bool_byte(2); }, 5, "5  ", assertion_failed,
        "assertion failed: b == false || b == true"},
-      {qmgl_value(5), [](qmgl_value& v) { v = value_from_bool_byte(1); }, 3, "true "},
       // assign takes one value of the value's own type from an argument list.
       {qmgl_value(0), [](qmgl_value& v) { assign(v, 7, 42); }, 5, "7  "},
       {qmgl_value(true), [](qmgl_value& v) { assign(v, 0, 42); }, 3, "false "},
