@@ -69,18 +69,15 @@ struct message : qmgl_task_message_base {
   bool is_clone = false;
 
   message(ledger& b, int n, kind k = numbered) : book(&b), number(n), how(k) {}
-  message(message const& other)
-      : qmgl_task_message_base(other),
-        book(other.book),
-        number(other.number),
-        how(other.how),
-        is_clone(true) {
-    ++book->clones;
-  }
   ~message() override {
     if (is_clone) ++book->deleted;
   }
-  qmgl_task_message_base* clone() const override { return new message(*this); }
+  qmgl_task_message_base* clone() const override {
+    ++book->clones;
+    auto* const copy = new message(*this);
+    copy->is_clone = true;
+    return copy;
+  }
   void execute() override {
     if (how == blocking) book->started.post();
     if (how == blocking) book->release.wait(limit_ms);
@@ -177,12 +174,18 @@ TEST(TaskDoer, RunAndSuspendHoldTheWorkerBetweenMessages) {
   EXPECT_EQ(book.order_seen(), (std::vector<int>{0, 1, 2}));
 }
 
-TEST(TaskDoer, TerminateLetsASuspendedWorkerGo) {
+// terminate lets a suspended worker go: the queued message runs once, on the worker if it had
+// been woken for it before terminate told it to stop, otherwise in the destructor.
+TEST(TaskDoer, TerminateOfASuspendedWorkerAndTheRecordsOfEachOperation) {
+  trace_capture capture(0x1000 | 0x4000);
   ledger book;
-  auto doer = std::make_unique<qmgl_task_doer>(65536, 0);
+  auto doer = std::make_unique<qmgl_task_doer>(4096, 0);
+  std::uint64_t const object = object_word(doer.get());
+  EXPECT_EQ(doer->run(), 0);
+  EXPECT_EQ(doer->suspend(), 0);
   doer->add_task(message(book, 0));
   // terminate runs on a thread of its own, so that a hung one fails the test instead of
-  // holding it; the thread is then left to itself, and so is the task doer.
+  // holding it; that thread is then left to itself, and so is the task doer.
   auto result = std::make_shared<std::atomic<int>>(-1);
   auto done = std::make_shared<qmgl_sync_sema_private>();
   std::thread terminator([d = doer.get(), result, done] {
@@ -198,22 +201,9 @@ TEST(TaskDoer, TerminateLetsASuspendedWorkerGo) {
   EXPECT_EQ(*result, 0);
   EXPECT_EQ(doer->get_state(), qmgl_task_doer::terminated);
   doer.reset();
-  // Let go, the worker ran the message if it had been woken for it before terminate told it
-  // to stop; otherwise the destructor did. Either way once, and its copy is gone.
   EXPECT_EQ(book.order, (std::vector<int>{0}));
   EXPECT_EQ(book.deleted, 1);
-}
 
-TEST(TaskDoer, LifecycleRecords) {
-  trace_capture capture(0x1000 | 0x4000);
-  std::uint64_t object = 0;
-  {
-    qmgl_task_doer doer(4096, 0);
-    object = object_word(&doer);
-    EXPECT_EQ(doer.run(), 0);
-    EXPECT_EQ(doer.suspend(), 0);
-    EXPECT_EQ(doer.terminate(), 0);
-  }
   std::vector<captured_record> const records = capture.take();
   // Per tracepoint, constructor 0x14220100 to worker 0x14220700 but add_task: the entry,
   // the constructor's start of the thread, the exit.
