@@ -12,33 +12,18 @@
 
 namespace {
 
-// An array whose first element is itself an array, as only operator[] makes one.
-qmgl_value nested_array() {
-  qmgl_value_array a = array_list({0, 2});
-  a[0] = array_list({1});
-  return qmgl_value(a);
-}
-
-// 600 bytes that take every value, and their text: "#", 1200 digits with no break at any
-// chunk boundary, one space.
-std::vector<unsigned char> long_bytes() {
-  std::vector<unsigned char> bytes;
-  for (unsigned i = 0; i < 600; ++i)
-    bytes.push_back(static_cast<unsigned char>(i * 7));
-  return bytes;
-}
-
-std::string long_text() {
-  std::string text = "#";
-  for (unsigned char b : long_bytes()) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02x", b);
-    text += digits;
-  }
-  return text + " ";
-}
-
 TEST(ValueWriter, EveryTypeHasItsText) {
+  qmgl_value_array nested = array_list({0, 2});
+  nested[0] = array_list({1});  // an array in an array, as only operator[] makes one
+  // 600 bytes that take every value: "#", 1200 digits with no break at any chunk boundary.
+  std::vector<unsigned char> many(600);
+  std::string many_text = "#";
+  for (unsigned i = 0; i < many.size(); ++i) {
+    many[i] = static_cast<unsigned char>(i * 7);
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", many[i]);
+    many_text += digits;
+  }
   struct written {
     qmgl_value value;
     std::string text;
@@ -66,12 +51,12 @@ TEST(ValueWriter, EveryTypeHasItsText) {
       {bin({}), "# ", 1},
       {qmgl_value(qmgl_refcounted_vector_of<unsigned char>()), "# ", 1},
       {bin({0x0F, 0xF0, 0x7F, 0x80}), "#0ff07f80 ", 9},
-      {bin(long_bytes()), long_text(), 1201},
+      {bin(many), many_text + " ", 1201},
       {array_of({1, "a"}), "(1  , 'a' )  ", 6},
       {array_of({}), "()  ", 2},
       {array_of({1, "ab"}), "(1  , 'ab' )  ", 7},
       {array_of({qmgl_value()}), "(null )  ", 6},
-      {nested_array(), "((1  )  , 2  )  ", (3 + 2) + (1 + 2)},
+      {qmgl_value(nested), "((1  )  , 2  )  ", (3 + 2) + (1 + 2)},
   };
   for (written const& w : table) {
     EXPECT_EQ(text_of(w.value), w.text);
