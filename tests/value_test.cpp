@@ -113,6 +113,8 @@ TEST(Value, SharedBodiesAreOnePerKindAndOwnedBodiesOnePerValue) {
   EXPECT_EQ(moved._body, owned_body);
   EXPECT_EQ(owned._body, body);
   owned = std::move(moved);
+  qmgl_value& alias = owned;
+  owned = std::move(alias);
   owned = static_cast<qmgl_value const&>(owned);
   EXPECT_EQ(owned._body, owned_body);
 }
@@ -300,8 +302,7 @@ TEST(Value, ChangesGiveTheirResultOrRaiseAndKeepTheValue) {
       {null_value, [](qmgl_value& v) { v += qmgl_value(1); }, 9, "(null , 1  )  "},
       {qmgl_value("s"), [&](qmgl_value& v) { v += none; }, 9, "('s' )  "},
       {qmgl_value(7), [](qmgl_value& v) { (v += v) += v; }, 9, "(7  , 7  , 7  , 7  )  "},
-      {array_of({}), [&](qmgl_value& v) { (v += qmgl_value(one_two)) += qmgl_value(none); }, 9,
-       "(1  , 2  )  "},
+      {array_of({}), [&](qmgl_value& v) { (v += qmgl_value(one_two)) += none; }, 9, "(1  , 2  )  "},
       // -= takes every element that compares true, and keeps those that compare unknown.
       {array_of({1, 2, 3, 2}), [](qmgl_value& v) { v -= qmgl_value(2); }, 9, "(1  , 3  )  "},
       {array_of({1, 2, 3}), [&](qmgl_value& v) { v -= three_one; }, 9, "(2  )  "},
