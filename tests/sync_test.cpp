@@ -495,15 +495,6 @@ TEST(NamedSignal, CreateOpenAndAlreadyExists) {
                       error_file_not_found, sync_file);
 }
 
-TEST(NamedSignal, PostedInAnotherProcessReleasesTheWaiterHere) {
-  std::string const name = unique_object_name("signal");
-  qmgl_sync_sema_shared signal(name.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
-  child_process child("post_signal", {name});
-  EXPECT_EQ(signal.wait(wait_limit_ms), qmgl_wait_no_error);
-  EXPECT_EQ(child.wait_for_exit(child_limit), 0);
-  EXPECT_EQ(signal.wait(0), qmgl_wait_no_error);
-}
-
 // Monitors.
 
 TEST(Monitor, HoldsTheLockForItsScope) {

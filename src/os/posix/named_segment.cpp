@@ -34,8 +34,11 @@ struct named_segment {
 
 namespace {
 
-// Marks a header whose segment is complete; written last.
-constexpr std::uint32_t ready_mark = 0x6C677977;
+// Marks a header whose segment is complete; written last. It also names the layout of the
+// header and the payloads: a build whose layouts differ finds these segments of another kind,
+// instead of reading them wrong. (0x6C677977 marked the layout whose events held a condition
+// variable.)
+constexpr std::uint32_t ready_mark = 0x32677977;
 
 struct segment_header {
   std::uint32_t mark;
