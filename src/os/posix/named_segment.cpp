@@ -16,6 +16,7 @@
 #include "os/posix/errno_map.h"
 #include "os/posix/global_lock.h"
 #include "os/posix/object_name.h"
+#include "os/posix/orphan_sweep.h"
 
 namespace wygl::os {
 
@@ -288,6 +289,7 @@ segment_claim claim_segment(char const* name, object_kind kind, bool create,
   if (code != err::success) return failure(code);
   global_lock const lock;
   if (!lock.held()) return {nullptr, nullptr, false};
+  sweep_orphan_segments_when_due();
   return claim_named(path, kind, create, payload_size, prepare, context);
 }
 
