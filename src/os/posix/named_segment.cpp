@@ -135,9 +135,10 @@ segment_claim make_segment(int fd, std::string const& path, object_kind kind,
   auto* segment = new (std::nothrow) named_segment{};
   void* base = MAP_FAILED;
   int error = 0;
+  // Under the global lock no other process locks the file: the shared lock is had at once.
   if (segment == nullptr) {
     error = ENOMEM;
-  } else if (flock(fd, LOCK_SH) != 0 ||
+  } else if (flock(fd, LOCK_SH | LOCK_NB) != 0 ||
              ftruncate(fd, static_cast<off_t>(page_size() + usable)) != 0) {
     error = errno;
   } else {
