@@ -125,7 +125,7 @@ WYGL_CHILD_ROLE(wait_for_signal) {  // args: signal name
 // Each cycle kills a helper while it waits on the signal; then posts (twice) release a waiter
 // in another process, and reset and timed waits work as before.
 TEST(NamedSignalStress, WaitersKilledInTheWaitLeaveTheSignalWhole) {
-  constexpr int cycles = 10;
+  constexpr int cycles = 5;
   std::string const name = unique_object_name("signal");
   std::string const ready_name = unique_object_name("ready");
   qmgl_sync_sema_shared signal(name.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
