@@ -66,6 +66,10 @@ TEST(NamedObjectPosix, NamesAreEscapedAndNameSpacesDropped) {
     EXPECT_TRUE(fs::exists(segment_file(base + "%2050%25%2Fx")));
   }
   EXPECT_FALSE(fs::exists(segment_file(base + "%2050%25%2Fx")));
+  // The file of the lock that serialises creation is no object's: a lock may be called "lock".
+  qmgl_sync_lock_shared plain("lock", qmgl_action_create_or_open);
+  EXPECT_EQ(plain.request(0), qmgl_wait_no_error);
+  plain.release();
 }
 
 }  // namespace

@@ -18,7 +18,9 @@
 namespace wygl::os {
 namespace {
 
-constexpr char lock_name[] = "/wygl.lock";
+// Outside the names of objects, which all begin with "/wygl." (object_name.h), so that no
+// object name, "lock" included, meets the lock's file and no sweep of orphans takes it.
+constexpr char lock_name[] = "/wygl-global.lock";
 
 // Between two tries a taker sleeps, from this long, twice as long each time up to the cap:
 // short enough to follow a holder that lets go after a few system calls, long enough not to

@@ -1,8 +1,8 @@
 // The lock that serialises the creation, opening and closing of named objects among all
 // processes that use this library.
 //
-// It is an exclusive flock on the shared-memory object "/wygl.lock", which the holder removes
-// when it lets go, so that nothing stays behind. A process that locked a file that was
+// It is an exclusive flock on the shared-memory object "/wygl-global.lock", which the holder
+// removes when it lets go, so that nothing stays behind. A process that locked a file that was
 // removed meanwhile (its name now missing, or naming a newer file) lets go and tries again:
 // the holder is always the one that locked the file its name refers to. The kernel drops
 // the lock of a process that dies; the file it leaves is locked and removed by the next
