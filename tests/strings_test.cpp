@@ -114,6 +114,7 @@ TEST(Strings, BuiltTexts) {
       {str(zero_inside, 2u, "yz", 2u), "x\0yz\0"s, 1},
       {str("ab", 2u, "c\0d", 3u), "abc\0d\0"s, 3},
       {str("ab", 2u, null_text, 2u), "ab\0\0\0"s, 2},
+      {str(null_text, 1u, "ab", 2u), "\0ab\0"s, 0},
       // Appending the element 0 keeps the text; the next append starts from the text's end.
       {s + '\0', "abc\0\0"s, 3},
       {s + '\0' + 'd', "abcd\0"s, 4},
@@ -141,12 +142,18 @@ TEST(Strings, BuiltTexts) {
   unsigned short const wa[] = {0, 0x41};
   uni const ab(w16(u"ab"));
   expect_built<uni, std::u16string>({
+      {uni(), u"\0"s, 0},
       {uni(null_units), u"\0"s, 0},
       {uni(wide), u"A\u00E9\u20AC\U0001F600\0"s, 5},
       {uni(wide, 2u), u"A\u00E9\0"s, 2},
       {uni(wide, wide + 2), u"A\u00E9\u20AC\U0001F600\u20AC\U0001F600\0"s, 8},
       {uni(wa, 2u, w16(u"B"), 1u), u"\0AB\0"s, 0},
       {ab + static_cast<unsigned short>(0), u"ab\0\0"s, 2},
+      {ab + static_cast<unsigned short>(0x20AC), u"ab\u20AC\0"s, 3},
+      {uni(w16(u"abcde")) - 2, u"abc\0"s, 3},
+      {uni(w16(u"abcde")) - (-1), u"abcde\0"s, 5},
+      {uni(w16(u"h\u00E9llo")).substring(1, 2), u"\u00E9l\0"s, 2},
+      {uni(w16(u"h\u00E9llo")).substring(2, 9), u"llo\0"s, 3},
   });
 }
 
@@ -272,6 +279,8 @@ TEST(Strings, ConversionFormsBothWaysAndLenientDecoding) {
       {{0xDBFF, 0xDFFF}, {0xF4, 0x8F, 0xBF, 0xBF}, true},
       // Unpaired surrogates are encoded like any other unit.
       {{0xD800, 'A'}, {0xED, 0xA0, 0x80, 0x41}, true},
+      {{0xD800}, {0xED, 0xA0, 0x80}, true},
+      {{0xDBFF, 0xE000}, {0xED, 0xAF, 0xBF, 0xEE, 0x80, 0x80}, true},
       {{0xDC00, 0xD800}, {0xED, 0xB0, 0x80, 0xED, 0xA0, 0x80}, true},
       {{0xD800, 0xD800, 0xDC00}, {0xED, 0xA0, 0x80, 0xF0, 0x90, 0x80, 0x80}, true},
       // Decoding is lenient: stray continuation bytes stand for themselves, continuation bytes
