@@ -1,9 +1,12 @@
 # Compiler settings shared by every target of the project.
 
 # Warnings stay at zero on g++, clang and mingw-w64; CI turns them into errors.
+# -Wnon-virtual-dtor is not among them: the input buffer base (qmgl_input.h) has a virtual
+# hook and a public destructor that is not virtual, which it reports in every class built on
+# that base. A delete through a base whose destructor is not virtual, the fault it guards
+# against, is still reported by -Wall (-Wdelete-non-virtual-dtor).
 function(wygl_target_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wnon-virtual-dtor
-                                           -Wcast-align)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wcast-align)
   # clang also counts the public enumerators named like C library functions (a file mode
   # called truncate) as shadowing them, and cannot see that the formats which trace scopes
   # pass on through a template are the library's own literals; g++ keeps both checks.

@@ -411,6 +411,7 @@ TEST_F(KvService, APutOverTheRequestLimitIsRefusedAndNothingIsLost) {
             "'error' 'RPC message longer than the limit of 4096 bytes'");
   kv_client after(service.c_str(), "127.0.0.1");  // the refused request's connection is closed
   EXPECT_EQ(reply_of(after, {"put", "after", 3}), "'ok' 2");
+  EXPECT_EQ(reply_of(after, {"sync"}), "'ok' 2");  // a kill loses only what is not written
   server->kill();
   ASSERT_TRUE(serve({"--max-request-bytes", "4096"}));
   EXPECT_EQ(reply_of(*kv, {"get", "before"}), "'ok' 1");

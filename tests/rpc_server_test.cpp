@@ -337,5 +337,6 @@ TEST_F(RpcServer, RequestOverTheIncomingLimitIsRefusedAnsweredAndTheConnectionCl
   EXPECT_EQ(refused.type, typeid(exc_range_overflow_t));
   EXPECT_EQ(refused.code, 0x20030008u);
   EXPECT_EQ(refused.message, "RPC message longer than the limit of 8 bytes");
+  EXPECT_STREQ(refused.file, "src/qmgl/qmgl_rpc");
   EXPECT_TRUE(dead_after);
 }

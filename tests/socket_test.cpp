@@ -228,6 +228,27 @@ TEST_F(Socket, ConnectingWritesItsOperationsWithTheHandleAndTheLookups) {
                 value_record(left, socket_destructor, object, 0)}));
 }
 
+// Every constructor writes its entry record instead of a construction record; every
+// destructor writes the destruction record.
+TEST_F(Socket, ObjectsOfEveryConstructorWriteOnlyTheirDestructionRecord) {
+  std::string const other = services.add("other");
+  trace_capture capture(0x800);
+  auto by_type = std::make_unique<qmgl_socket_factory>(echo.c_str(), qmgl_socket_factory::tcp);
+  auto by_host = std::make_unique<qmgl_socket_factory>(other.c_str(), "127.0.0.1");
+  connected_pair pair = connect_through(*by_type, echo);
+  ASSERT_TRUE(pair.server);
+  std::vector<captured_record> const expected = {
+      plain_record(0x061F0000, 0x140D0000, pair.server.get()),
+      plain_record(0x061F0000, 0x140D0000, pair.client.get()),
+      plain_record(0x061F0000, 0x140E0000, by_host.get()),
+      plain_record(0x061F0000, 0x140E0000, by_type.get())};
+  pair.server.reset();
+  pair.client.reset();
+  by_host.reset();
+  by_type.reset();
+  EXPECT_EQ(capture.take(), expected);
+}
+
 TEST_F(Socket, ANullOrEmptyHostConnectsToThisHostAndKeepsItsNameForReconnect) {
   qmgl_socket_factory listener(echo.c_str(), qmgl_socket_factory::tcp);
   std::string const host_record = "Host Name:" + this_host_name();

@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_file_stream.h>
 #include <wygl/qmgl_input.h>
 #include <wygl/qmgl_value.h>
 #include <wygl/qmgl_value_reader.h>
 
 #include "support/raised.h"
+#include "support/temp_dir.h"
 #include "support/value_helpers.h"
 
 namespace {
@@ -124,6 +126,16 @@ std::vector<int> ints_of(qmgl_value const& v) {
   for (unsigned i = 0; i < a.get_size(); ++i)
     ints.push_back(a[i].is_int() ? a[i].as_int() : -1);
   return ints;
+}
+
+// The types of the elements of an array.
+std::vector<unsigned> element_types(qmgl_value const& v) {
+  EXPECT_EQ(type_of(v), array_type);
+  std::vector<unsigned> types;
+  if (!v.is_value_array()) return types;
+  for (unsigned i = 0; i < v.as_value_array().get_size(); ++i)
+    types.push_back(type_of(v.as_value_array()[i]));
+  return types;
 }
 
 // Same type and content, and for arrays the same elements in the same way; NULLs match.
@@ -446,6 +458,19 @@ TEST(ValueReader, EndOfAFileInput) {
   file_like_input open_array("(1, 'a'");
   EXPECT_EQ(raise_of([&] { read_from(open_array); }).message,
             token_report("unrecognized input", ""));
+
+  // In a file a NUL byte is data: where an array element belongs it is an EOL element. The
+  // file's end there still fails at once.
+  temp_dir dir;
+  std::string const name = dir.file("elements.txt");
+  write_file(name, std::string("(\0, 1) (\0)(", 11));
+  qmgl_input_file elements(name.c_str(), qmgl_file::deny_none);
+  EXPECT_EQ(element_types(read_from(elements)), (std::vector<unsigned>{eol_type, int_type}));
+  EXPECT_EQ(element_types(read_from(elements)), std::vector<unsigned>{eol_type});
+  qmgl_value cut;
+  EXPECT_EQ(raise_of([&] { elements >> cut; }).message, token_report("unrecognized input", ""));
+  EXPECT_EQ(element_types(cut), std::vector<unsigned>());
+  EXPECT_EQ(type_of(read_from(elements)), eoi_type);
 
   file_like_input words("true (null)");
   EXPECT_TRUE(read_from(words).as_bool());

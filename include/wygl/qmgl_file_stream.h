@@ -37,9 +37,11 @@
 
 // An output stream over a file. Construction and destruction write the plain lifetime records
 // of tracepoint 0x141C0000 (level 0x800). Cannot be copied.
-struct WYGL_API qmgl_output_file : public qmgl_output_imp,
-                                   public qmgl_output_buffer_mixin,
-                                   public wytr_class<102629376, 2048, 337379328, qmgl_output_file> {
+struct WYGL_API qmgl_output_file
+    : public qmgl_output_imp,
+      public qmgl_output_buffer_mixin,
+      public wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                        wytr::tp::output_file_lifetime, qmgl_output_file> {
   // Where writing starts.
   enum mode_indicator : int {
     truncate = 0,       // the file is emptied first
@@ -111,13 +113,15 @@ struct WYGL_API qmgl_input_file : public qmgl_input_imp, public qmgl_input_buffe
   // input handle, destroyed at exit. Raises as qmgl_file::std_input does.
   static qmgl_input_file& std_input();
 
- private:
   // The value reader takes runs of bytes straight from the buffer.
   friend class qmgl_input_direct;
 
+ protected:
   // Reads at most 512 bytes into the buffer; none at the end of the file. Read failures pass
   // out of get_char as exc_unmapped_t.
   void fill_buffer() override;
+
+ private:
   // The next byte of the file, or, at its end, what end_of_source gives for the end character
   // 0xFF: exc_end_of_input_t when throw-on-end is set, else 0xFF again at every read.
   char really_get_char() override;

@@ -27,8 +27,9 @@ WYGL_API qmgl_ntarray_of<char, 0> const qmgl_uni_to_qmgl_str(unsigned short cons
 // bytes (0x00-0xBF none, so a stray continuation byte stands for itself; 0xC0-0xDF one;
 // 0xE0-0xEF two; 0xF0-0xF7 three; 0xF8-0xFB four; 0xFC-0xFF five), which are taken whatever
 // they hold. A code point up to 0xFFFF becomes one unit, one up to 0x10FFFF a surrogate pair,
-// any larger value the unit 0xFFFD. A decoded 0 (such as the overlong 0xC0 0x80) is kept as
-// a unit 0 inside the array, where the wide text then ends.
+// any larger value the unit 0xFFFD. A decoded 0 (such as the overlong 0xC0 0x80) adds
+// nothing, as appending the unit 0 to a text leaves the text as it was: the units after it
+// follow on directly ("A" 0xC0 0x80 "B" gives the units 0x0041 0x0042).
 // Raises exc_unexpected_end_of_input_t ("exc_unexpected_end_of_input", file
 // src/qmgl/qmgl_iconv) when a sequence is cut short by the end of the text, with nothing of
 // the conversion kept; exc_not_enough_memory_t when the result cannot be allocated.

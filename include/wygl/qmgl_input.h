@@ -109,25 +109,35 @@ struct WYGL_API qmgl_input_imp : public qmgl_input {
 
 // The block buffer of sources whose data arrives in blocks: bytes received and not yet
 // read. Reading takes bytes from the front without moving the rest, so that reading n
-// bytes costs time linear in n.
+// bytes costs time linear in n, until the buffer has been shown through get_input_buffer.
 struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
+  // Not virtual: a source is destroyed through its own class or its qmgl_input base, never
+  // through this one.
+  ~qmgl_input_buffer_mixin();
+
  protected:
   qmgl_input_buffer_mixin();
-  // Not virtual, and so not public either: nothing is destroyed through this base.
-  ~qmgl_input_buffer_mixin();
+
+  // Fetches more data and appends it with add_data, or appends nothing when no more data
+  // will come.
+  virtual void fill_buffer() = 0;
 
   // Appends data to the buffer.
   void add_data(std::string const& data);
   void add_data(char const* data, std::size_t length);
   // Empties the buffer.
   void clear_data();
-  // The bytes received and not yet read.
+  // The bytes received and not yet read. The reference stays valid for the life of the
+  // source and always shows what remains: once it has been given out, every later take
+  // removes its bytes from the string itself, which costs time linear in the bytes that
+  // remain.
   std::string const& get_input_buffer() const;
   // The next byte, 0 to 255, removed from the buffer. With an empty buffer, calls
   // fill_buffer once first; -1 when the buffer is still empty after it. A buffered byte is
   // taken inline: this runs once per character read.
   int get_buffered_char() {
-    if (_read_offset < _buffer.size()) return static_cast<unsigned char>(_buffer[_read_offset++]);
+    if (_read_offset < _buffer.size() && !_buffer_shown)
+      return static_cast<unsigned char>(_buffer[_read_offset++]);
     return refill_and_get();
   }
   // Moves buffered bytes into into: at most capacity of them, and none after the first NUL,
@@ -142,17 +152,15 @@ struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
   void skip_unread(std::size_t n) noexcept { _read_offset += n; }
 
  private:
-  // Fetches more data and appends it with add_data, or appends nothing when no more data
-  // will come.
-  virtual void fill_buffer() = 0;
-
   // Drops the bytes already read from the front of _buffer.
   void compact() const;
-  // get_buffered_char with nothing buffered.
+  // get_buffered_char with nothing buffered, or with the buffer shown.
   int refill_and_get();
 
   mutable std::string _buffer;
   mutable std::size_t _read_offset = 0;
+  // Set once get_input_buffer has given out a reference to _buffer.
+  mutable bool _buffer_shown = false;
 };
 
 // A source over a caller-owned NUL-terminated string, which must outlive the stream.
@@ -186,8 +194,10 @@ struct WYGL_API qmgl_input_arguments : public qmgl_input_imp {
 // column describe the position of the next character to be read, both from 1; a carriage
 // return leaves the column as it is. The inner input is set to deliver its end character
 // instead of throwing, and the counter passes that character on without throwing itself.
-// The counter's end flag is set whenever the inner input has met its end, also for an inner
-// source whose end character is not NUL, so that readers of the counter stop there too.
+// The counter's end flag is set only by a read of its own that meets the inner input's end:
+// a NUL, and also the end character of an inner source whose end character is not NUL (a
+// file's 0xFF), so that readers of the counter stop there too. A character the inner input
+// delivers after its end is counted and returned without setting the flag.
 struct WYGL_API qmgl_input_counter : public qmgl_input_imp {
   explicit qmgl_input_counter(qmgl_input& inner);
 
@@ -202,10 +212,11 @@ struct WYGL_API qmgl_input_counter : public qmgl_input_imp {
   int _column = 1;
 };
 
-// Copies in to out: writes each character read until a NUL (not written) or until the
-// input reports its end (for sources whose end character is not NUL). With the input's
-// throw-on-end set, the copy ends with exc_end_of_input_t after every character has been
-// written. Returns out.
+// Copies in to out: writes every character read until a NUL (not written) or, for a source
+// whose end character is not NUL (a file's 0xFF), until a read meets the end (not written
+// either). A character read while the input's end flag is already set, data that arrived
+// after the end, is written like any other. With the input's throw-on-end set, the copy ends
+// with exc_end_of_input_t after every character has been written. Returns out.
 WYGL_API qmgl_output& operator<<(qmgl_output& out, qmgl_input& in);
 
 #endif  // WYGL_QMGL_INPUT_H

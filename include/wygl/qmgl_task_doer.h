@@ -46,9 +46,10 @@ struct WYGL_API qmgl_task_message_base {
   // The task doer deletes its copies through this destructor.
   virtual ~qmgl_task_message_base();
 
-  // Does the work. Called once on each copy: on the worker thread, or, for copies still queued
-  // when the task doer is destroyed, on the destroying thread. An exception that leaves it ends
-  // the worker (see qmgl_task_doer).
+  // Does the work. Called at most once on each copy: on the worker thread, or, for copies
+  // still queued when the task doer is destroyed, on the destroying thread. An exception that
+  // leaves it on the worker ends the worker (see qmgl_task_doer), and some copies queued
+  // before it then never run.
   virtual void execute() = 0;
 
   // A new copy of this message on the heap, which the task doer owns from then on and deletes
@@ -57,6 +58,13 @@ struct WYGL_API qmgl_task_message_base {
 };
 
 // One worker thread and the queue of its messages.
+//
+// The worker takes everything queued at once, as one batch, each time it wakes, and runs the
+// batch oldest first. A message whose execute raises on the worker ends the worker after the
+// error text "In catch ERROR\n": the messages of its batch that had not run yet are deleted
+// without running, and messages queued later wait for the destructor, which runs them. How
+// many messages are lost in this way depends on how the worker's batches fell, that is, on
+// timing: a message that must not be lost must not follow one that can raise.
 //
 // Thread safety: any number of threads may call add_task at once, also while the worker runs
 // messages. run, suspend, terminate and the destructor are for one controlling thread; they

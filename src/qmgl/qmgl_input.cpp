@@ -9,6 +9,16 @@ namespace {
 
 constexpr char source_file[] = "src/qmgl/qmgl_input";
 
+// Reads the next character of in into c and tells whether that read met the input's end: a
+// NUL, or, for a source whose end character is not NUL (a file gives 0xFF), the read that set
+// the end flag, or that character again once the flag is set. Any other character read while
+// the flag is already set is data that arrived after the end.
+bool read_meets_end(qmgl_input& in, char& c) {
+  bool const ended_before = in.empty();
+  c = in.get_char();
+  return c == '\0' || (in.empty() && (!ended_before || c == '\xff'));
+}
+
 }  // namespace
 
 qmgl_input::~qmgl_input() noexcept(false) = default;
@@ -88,6 +98,7 @@ void qmgl_input_buffer_mixin::clear_data() {
 
 std::string const& qmgl_input_buffer_mixin::get_input_buffer() const {
   compact();
+  _buffer_shown = true;
   return _buffer;
 }
 
@@ -108,6 +119,7 @@ std::size_t qmgl_input_buffer_mixin::get_buffered_chars(char* into, std::size_t 
     count = static_cast<std::size_t>(static_cast<char const*>(nul) - from) + 1;
   std::memcpy(into, from, count);
   _read_offset += count;
+  if (_buffer_shown) compact();
   return count;
 }
 
@@ -146,24 +158,21 @@ qmgl_input_counter::qmgl_input_counter(qmgl_input& inner) : _inner(inner) {
 }
 
 char qmgl_input_counter::really_get_char() {
-  char const c = _inner.get_char();
+  char c = '\0';
+  bool const at_end = read_meets_end(_inner, c);
   if (c == '\n') {
     ++_line;
     _column = 1;
   } else if (c != '\r') {
     ++_column;
   }
-  if (_inner.empty()) mark_at_end();
+  if (at_end) mark_at_end();
   return c;
 }
 
 qmgl_output& operator<<(qmgl_output& out, qmgl_input& in) {
-  for (;;) {
-    char const c = in.get_char();
-    // A source whose end character is not NUL (a file gives 0xFF) ends the copy through its
-    // end flag instead.
-    if (c == '\0' || in.empty()) break;
+  char c = '\0';
+  while (!read_meets_end(in, c))
     out.put_char(c);
-  }
   return out;
 }

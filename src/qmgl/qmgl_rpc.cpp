@@ -14,6 +14,8 @@ using wytr::depth;
 using wytr::note;
 using wytr::operation_scope;
 
+constexpr char source_file[] = "src/qmgl/qmgl_rpc";
+
 // The largest number of bytes one fill_buffer asks the socket for.
 constexpr unsigned int chunk_size = 16384;
 
@@ -86,7 +88,7 @@ void qmgl_rpc_input_output::refuse_message() {
   char message[96];
   std::snprintf(message, sizeof message, "RPC message longer than the limit of %llu bytes",
                 static_cast<unsigned long long>(_message_limit));
-  throw exc_range_overflow_t(__FILE__, __LINE__, message);
+  throw exc_range_overflow_t(source_file, __LINE__, message);
 }
 
 char qmgl_rpc_input_output::really_get_char() {

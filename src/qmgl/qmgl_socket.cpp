@@ -151,14 +151,14 @@ std::uint32_t address_of_host(char const* host, void const* object) {
 }  // namespace
 
 qmgl_socket_factory::qmgl_socket_factory(char const* service, type socket_type)
-    : _handle(os::invalid_socket) {
+    : wytr_class(0), _handle(os::invalid_socket) {
   operation_scope scope(wytr::tp::socket_factory_constructor, depth::public_operation, this,
                         "%s, %d", printable(service), static_cast<int>(socket_type));
   listen_on(service, nullptr);
 }
 
 qmgl_socket_factory::qmgl_socket_factory(char const* service, char const* host)
-    : _handle(os::invalid_socket) {
+    : wytr_class(0), _handle(os::invalid_socket) {
   operation_scope scope(wytr::tp::socket_factory_constructor, depth::public_operation, this,
                         "%s, %s", printable(service), printable(host));
   listen_on(service, host);
@@ -188,7 +188,8 @@ qmgl_socket_factory::~qmgl_socket_factory() {
 }
 
 qmgl_socket::qmgl_socket(qmgl_socket_factory& factory)
-    : _handle(os::invalid_socket),
+    : wytr_class(0),
+      _handle(os::invalid_socket),
       _is_closed(false),
       _retry_count(0),
       _select_wait(false),
@@ -205,7 +206,8 @@ qmgl_socket::qmgl_socket(qmgl_socket_factory& factory)
 }
 
 qmgl_socket::qmgl_socket(char const* service, char const* host)
-    : _handle(os::invalid_socket),
+    : wytr_class(0),
+      _handle(os::invalid_socket),
       _is_closed(false),
       _host(host),
       _service(service),

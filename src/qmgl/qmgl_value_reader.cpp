@@ -23,9 +23,12 @@
 //   one, nested arrays are read by counting the open parentheses, not by recursion, so that
 //   no input can exhaust the stack. Elements are appended to the outermost array as they are
 //   read, which is what appending each inner array would give.
-// - The end of the input where an array element belongs fails with "unrecognized input" at
-//   once, rather than being taken as an EOL or EOI element, after which the next character
-//   would have to be read from beyond the end.
+// - Where an array element belongs, a NUL read from a file input is an EOL element, since a
+//   file goes on after a NUL and ends in 0xFF. The end of any input there, the NUL that ends a
+//   string, an argument vector or an RPC message or the 0xFF that ends a file, fails with
+//   "unrecognized input" at once rather than being taken as an EOL or EOI element, after which
+//   the next character would have to be read from beyond the end: a reader of an RPC message
+//   would wait there for data that belongs to no message.
 // - After a failure the value is NULL, or the flat array of the elements read completely
 //   before the failure when it came inside an array.
 // - Bytes 0x80 to 0xFE are no white space, no delimiter and no word character; the classes are
@@ -33,8 +36,8 @@
 
 #include <wygl/qmgl_value_reader.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -44,14 +47,15 @@
 
 #include <wygl/qmgl_bitstr.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_file_stream.h>
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_output.h>
 #include <wygl/qmgl_refcounted_vector.h>
 
 #include "qmgl/qmgl_byte_scan.h"
 #include "qmgl/qmgl_iconv_runs.h"
-#include "qmgl/qmgl_ntarray_build.h"
 #include "qmgl/qmgl_input_direct.h"
+#include "qmgl/qmgl_ntarray_build.h"
 #include "qmgl/qmgl_value_array_builder.h"
 #include "qmgl/qmgl_value_body.h"
 #include "qmgl/qmgl_value_internal.h"
@@ -132,10 +136,10 @@ struct keyword {
 };
 
 constexpr keyword keywords[] = {
-    {"FALSE", [] () noexcept { return qmgl_value_bool_body(false); }},
-    {"TRUE", [] () noexcept { return qmgl_value_bool_body(true); }},
-    {"UNKNOWN", [] () noexcept { return qmgl_value_bool3_body(qmgl_bool3_unknown); }},
-    {"NULL", [] () noexcept { return qmgl_value_null_body(); }},
+    {"FALSE", []() noexcept { return qmgl_value_bool_body(false); }},
+    {"TRUE", []() noexcept { return qmgl_value_bool_body(true); }},
+    {"UNKNOWN", []() noexcept { return qmgl_value_bool3_body(qmgl_bool3_unknown); }},
+    {"NULL", []() noexcept { return qmgl_value_null_body(); }},
 };
 constexpr std::size_t longest_keyword = 7;
 
@@ -228,6 +232,8 @@ class char_source {
     hand_over();
     return _in;
   }
+  // The input, its window kept: for what its kind tells.
+  qmgl_input const& kind() const noexcept { return _in; }
 
   // get_char.
   char next() {
@@ -317,9 +323,9 @@ class value_reader {
     return c;
   }
 
-  bool is_end(char c) {
-    return c == '\0' || (c == end_of_file && _in.input().empty());
-  }
+  bool is_end(char c) { return c == '\0' || (c == end_of_file && _in.input().empty()); }
+  // Whether a NUL from the input is a byte of it rather than its end: true for a file input.
+  bool nul_is_data() { return dynamic_cast<qmgl_input_file const*>(&_in.kind()) != nullptr; }
 
   // The body of a value that is no array; first is its first character.
   qmgl_value_base* read_single(char first) {
@@ -395,8 +401,9 @@ class value_reader {
 
   void read_element(char first, qmgl_value_array_builder& elements) {
     // The input has ended where an element belongs: the array can no longer be closed, and
-    // taking the end as an element (EOL or EOI) would have the next read go beyond it.
-    if (is_end(first)) fail_at(first, "unrecognized input");
+    // taking the end as an element (EOL or EOI) would have the next read go beyond it. A NUL
+    // read from a file is a byte of it, an EOL element.
+    if (is_end(first) && !(first == '\0' && nul_is_data())) fail_at(first, "unrecognized input");
     elements.add(read_single(first));
   }
 
@@ -515,8 +522,8 @@ class value_reader {
     body_type* const body = body_type::create(static_cast<unsigned>(count));
     if (from_digits) {
       for (std::size_t i = 0; i < count; ++i)
-        body->data[i] = static_cast<unsigned char>(16 * hex_values[text[2 * i]] +
-                                                   hex_values[text[2 * i + 1]]);
+        body->data[i] =
+            static_cast<unsigned char>(16 * hex_values[text[2 * i]] + hex_values[text[2 * i + 1]]);
     } else if (count != 0) {
       std::memcpy(body->data, text, count);
     }
