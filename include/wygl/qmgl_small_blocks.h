@@ -7,7 +7,7 @@
 // bytes), and the next allocation of that class on the thread takes it back without a call
 // into the heap. Every block is a heap block of its class's full size (::operator new), so
 // any thread may free it, and a block freed after its thread's lists are gone, or beyond what
-// a thread keeps, simply goes back to the heap. A thread keeps at most 8 MB of free blocks,
+// a thread keeps, simply goes back to the heap. A thread keeps at most 16 MB of free blocks,
 // which it gives back to the heap when it ends.
 //
 //   void* p = qmgl_small_block_allocate(24);   // a 32-byte block, or null
