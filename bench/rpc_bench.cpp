@@ -1,5 +1,6 @@
 // RPC calls on loopback against raw TCP carrying the same bytes in the same run: the round
-// trip of a small value call, and the throughput of 1 MB bodies echoed back.
+// trip of a small value call, bodies of 1 to 64 MB echoed back in blocks, and a 1 MB STR value
+// echoed back through the value writer and reader.
 //
 // Each benchmark runs its server on a thread of its own, on a free loopback port named in a
 // temporary services file; the raw side reads and writes through qmgl_socket directly. Times
@@ -74,15 +75,17 @@ void raw_echo(qmgl_socket& socket) {
     send_all(socket, buffer.data(), n);
 }
 
-// The bytes of the small call: one INT and one short STR, as the value writer writes them.
+// The text the value writer writes for v.
+std::string text_of(qmgl_value const& v) {
+  qmgl_ntarray_of<char, 0> text;
+  qmgl_output_str out(text);
+  v.stream_out(out);
+  return std::string(text, text.length());
+}
+
+// The bytes of the small call: one INT and one short STR.
 std::string small_call_text() {
-  struct text_sink : qmgl_output_imp {
-    std::string text;
-    void really_put_char(char c) override { text += c; }
-  } out;
-  qmgl_value(4711).stream_out(out);
-  qmgl_value("hello").stream_out(out);
-  return out.text + '\0';
+  return text_of(qmgl_value(4711)) + text_of(qmgl_value("hello")) + '\0';
 }
 
 void BM_RpcSmallCallRoundTrip(benchmark::State& state) {
@@ -133,15 +136,18 @@ void BM_RawSmallCallRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_RawSmallCallRoundTrip)->UseRealTime();
 
-std::string body_of_one_megabyte() {
-  std::string body(megabyte, ' ');
+// A body of n bytes of letters; every 64th byte is an apostrophe when with_quotes is set.
+std::string body_of(std::size_t n, bool with_quotes = false) {
+  std::string body(n, ' ');
   for (std::size_t i = 0; i < body.size(); ++i)
-    body[i] = static_cast<char>('a' + i % 26);
+    body[i] = with_quotes && i % 64 == 63 ? '\'' : static_cast<char>('a' + i % 26);
   return body;
 }
 
-// The body moves through the streams in blocks (put_block, get_block): one copy per block.
-void BM_RpcEchoOneMegabyte(benchmark::State& state) {
+// The body moves through the streams in blocks (put_block, get_block): one copy per block. The
+// argument is the size in megabytes.
+void BM_RpcEchoBlocks(benchmark::State& state) {
+  std::size_t const size = static_cast<std::size_t>(state.range(0)) * megabyte;
   served_connection<qmgl_rpc_server> connection;
   connection.start([](qmgl_rpc_server& server) {
     std::string block(65536, '\0');
@@ -153,8 +159,8 @@ void BM_RpcEchoOneMegabyte(benchmark::State& state) {
   });
   {
     qmgl_rpc_client client(connection.service.c_str(), "127.0.0.1");
-    std::string const body = body_of_one_megabyte();
-    std::string reply(megabyte, '\0');
+    std::string const body = body_of(size);
+    std::string reply(size, '\0');
     for (auto _ : state) {
       qmgl_rpc_client_request call(client);
       call.put_block(body.data(), body.size());
@@ -163,11 +169,32 @@ void BM_RpcEchoOneMegabyte(benchmark::State& state) {
     }
   }
   connection.server.wait();
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(megabyte));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
-BENCHMARK(BM_RpcEchoOneMegabyte)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RpcEchoBlocks)->Arg(1)->Arg(4)->Arg(16)->Arg(64)->UseRealTime()->Unit(
+    benchmark::kMillisecond);
 
-// The same echo one character at a time (put_char, get_char), as the output and input
+// The raw side of the block echo: the same bytes and their 0x00 through qmgl_socket.
+void BM_RawEcho(benchmark::State& state) {
+  std::size_t const size = static_cast<std::size_t>(state.range(0)) * megabyte;
+  served_connection<qmgl_socket> connection;
+  connection.start(raw_echo);
+  {
+    qmgl_socket client(connection.service.c_str(), "127.0.0.1");
+    std::string const body = body_of(size) + '\0';
+    std::string buffer;
+    for (auto _ : state) {
+      send_all(client, body.data(), body.size());
+      benchmark::DoNotOptimize(receive_message(client, buffer));
+    }
+  }
+  connection.server.wait();
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_RawEcho)->Arg(1)->Arg(4)->Arg(16)->Arg(64)->UseRealTime()->Unit(
+    benchmark::kMillisecond);
+
+// The same 1 MB echo one character at a time (put_char, get_char), as the output and input
 // operators move text.
 void BM_RpcEchoOneMegabyteByChar(benchmark::State& state) {
   served_connection<qmgl_rpc_server> connection;
@@ -180,7 +207,7 @@ void BM_RpcEchoOneMegabyteByChar(benchmark::State& state) {
   });
   {
     qmgl_rpc_client client(connection.service.c_str(), "127.0.0.1");
-    std::string const body = body_of_one_megabyte();
+    std::string const body = body_of(megabyte);
     for (auto _ : state) {
       qmgl_rpc_client_request call(client);
       for (char c : body)
@@ -197,21 +224,53 @@ void BM_RpcEchoOneMegabyteByChar(benchmark::State& state) {
 }
 BENCHMARK(BM_RpcEchoOneMegabyteByChar)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-void BM_RawEchoOneMegabyte(benchmark::State& state) {
+// A 1 MB STR value (with an apostrophe every 64 bytes) as a request, read by the server and
+// written back as its reply, read again by the client: the value writer and reader on both
+// sides.
+void BM_RpcEchoStrValue(benchmark::State& state) {
+  served_connection<qmgl_rpc_server> connection;
+  connection.start([](qmgl_rpc_server& server) {
+    while (!server.is_client_dead()) {
+      qmgl_rpc_server_request request(server);
+      qmgl_value v;
+      request >> v;
+      request.consume_request();
+      v.stream_out(request);
+    }
+  });
+  {
+    qmgl_rpc_client client(connection.service.c_str(), "127.0.0.1");
+    qmgl_value const text(body_of(megabyte, true).c_str());
+    for (auto _ : state) {
+      qmgl_rpc_client_request call(client);
+      text.stream_out(call);
+      call.end_of_request();
+      qmgl_value reply;
+      call >> reply;
+      benchmark::DoNotOptimize(reply.as_str().length());
+    }
+  }
+  connection.server.wait();
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(megabyte));
+}
+BENCHMARK(BM_RpcEchoStrValue)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The raw side of the STR echo: the text of that value and its 0x00.
+void BM_RawEchoStrValue(benchmark::State& state) {
   served_connection<qmgl_socket> connection;
   connection.start(raw_echo);
   {
     qmgl_socket client(connection.service.c_str(), "127.0.0.1");
-    std::string const body = body_of_one_megabyte() + '\0';
+    std::string const bytes = text_of(qmgl_value(body_of(megabyte, true).c_str())) + '\0';
     std::string buffer;
     for (auto _ : state) {
-      send_all(client, body.data(), body.size());
+      send_all(client, bytes.data(), bytes.size());
       benchmark::DoNotOptimize(receive_message(client, buffer));
     }
   }
   connection.server.wait();
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(megabyte));
 }
-BENCHMARK(BM_RawEchoOneMegabyte)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawEchoStrValue)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,10 +1,11 @@
 // Costs of strings and conversions: copying a handle against the bare minimum (a pointer copy
 // with an atomic increment and decrement), making new texts and comparing them against
-// std::string doing the same work, and both conversions on 10 KB and 1 MB texts (linear: the
-// 1 MB time should be about 100 times the 10 KB time).
+// std::string and the C library doing the same work, and both conversions on 10 KB and 1 MB
+// texts (linear: the 1 MB time should be about 100 times the 10 KB time).
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,16 @@ void BM_StringEqualPointer(benchmark::State& state) {
 }
 BENCHMARK(BM_StringEqualPointer)->Arg(16)->Arg(1024);
 
+void BM_StdStringEqualPointer(benchmark::State& state) {
+  auto const n = static_cast<std::size_t>(state.range(0));
+  std::string const a = text_of_size(n);
+  std::string const b = text_of_size(n);
+  char const* const p = b.c_str();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(a == p);
+}
+BENCHMARK(BM_StdStringEqualPointer)->Arg(16)->Arg(1024);
+
 void BM_StdStringEqual(benchmark::State& state) {
   auto const n = static_cast<std::size_t>(state.range(0));
   std::string const a = text_of_size(n);
@@ -167,6 +178,21 @@ void BM_StdStringLess(benchmark::State& state) {
     benchmark::DoNotOptimize(a < b);
 }
 BENCHMARK(BM_StdStringLess)->Arg(16)->Arg(1024);
+
+void BM_Strcmp(benchmark::State& state) {
+  auto const n = static_cast<std::size_t>(state.range(0));
+  std::string const a = text_of_size(n);
+  std::string b = text_of_size(n);
+  b.back() = 'z';
+  char const* const pa = a.c_str();
+  char const* const pb = b.c_str();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(pa);
+    benchmark::DoNotOptimize(pb);
+    benchmark::DoNotOptimize(std::strcmp(pa, pb) < 0);
+  }
+}
+BENCHMARK(BM_Strcmp)->Arg(16)->Arg(1024);
 
 // ---- conversions: mixed text, about 60% ASCII, the rest two-, three- and four-byte forms ----
 

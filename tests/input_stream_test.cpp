@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_input.h>
+#include <wygl/qmgl_value.h>
+#include <wygl/qmgl_value_reader.h>
 
 namespace {
 
@@ -57,6 +59,15 @@ struct block_source : qmgl_input_imp, qmgl_input_buffer_mixin {
   std::vector<std::string> blocks_;
   std::size_t next_ = 0;
   char end_char_;
+};
+
+// A string source of a class of its own, whose get_char turns every x into a 7.
+struct sevens_input : qmgl_input_str {
+  using qmgl_input_str::qmgl_input_str;
+  char get_char() override {
+    char const c = qmgl_input_str::get_char();
+    return c == 'x' ? '7' : c;
+  }
 };
 
 // Reads until the input reports its end, with throw-on-end off.
@@ -287,6 +298,24 @@ TEST(InputStream, BlockTakeStopsAfterTheFirstNulAndFillsOnlyWhenEmpty) {
   EXPECT_EQ(std::string(into, 3), "fgh");
   EXPECT_EQ(in.get_buffered_chars(into, sizeof into), 0u) << "a fill that adds nothing";
   EXPECT_EQ(in.fills, 3);
+}
+
+// The library's readers take characters straight from a string input's text, but only from
+// the library's own classes: a derived class's get_char sees every character.
+TEST(InputStream, ReadersTakeEveryCharacterThroughADerivedSourcesGetChar) {
+  sevens_input in("x1 'axb' (x, 'x''x', #x0)");
+  qmgl_value v;
+  in >> v;
+  EXPECT_EQ(v.as_int(), 71);
+  in >> v;
+  EXPECT_STREQ(v.as_charp(), "a7b");
+  in >> v;
+  qmgl_value_array const& a = v.as_value_array();
+  ASSERT_EQ(a.get_size(), 3u);
+  EXPECT_EQ(a[0].as_int(), 7);
+  EXPECT_STREQ(a[1].as_charp(), "7'7");
+  EXPECT_EQ(a[2].as_bin().get_size(), 1u);
+  EXPECT_EQ(a[2].as_binaryp()[0], 0x70);
 }
 
 TEST(InputStream, CopyToOutputEndsAtTheEnd) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_output.h>
+#include <wygl/qmgl_value.h>
 
 namespace {
 
@@ -47,6 +48,14 @@ struct block_sink : qmgl_output_imp, qmgl_output_buffer_mixin {
     blocks.emplace_back(data, static_cast<std::size_t>(length));
     last_during_delivery.emplace_back(get_last_output_buffer(),
                                       static_cast<std::size_t>(get_last_output_buffer_length()));
+  }
+};
+
+// A string sink of a class of its own, whose put_char writes letters in upper case.
+struct shouting_sink : qmgl_output_str {
+  using qmgl_output_str::qmgl_output_str;
+  void put_char(char c) override {
+    qmgl_output_str::put_char(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
   }
 };
 
@@ -309,12 +318,13 @@ TEST(OutputStream, FlushesInTurnKeepEachBlockAsTheLastOne) {
 
 TEST(OutputStream, SpareMemoryPassesToTheNextSinkUnseen) {
   qmgl_output_buffer_spare spare;
-  std::string const text(100000, 's');
+  // Longer than any fixed limit on kept memory would allow: what is kept follows the length.
+  std::string const text(9 * 1024 * 1024 + 1, 's');
   char const* used = nullptr;
   {
     block_sink first;
     first.take_spare_memory(spare);  // nothing kept yet
-    first << text.c_str();
+    first.put_buffered_chars(text.data(), text.size());
     first.flush();
     used = first.get_last_output_buffer();
     first.leave_spare_memory(spare);
@@ -325,9 +335,9 @@ TEST(OutputStream, SpareMemoryPassesToTheNextSinkUnseen) {
   EXPECT_EQ(second.get_output_buffer_length(), 0);
   EXPECT_EQ(second.get_last_output_buffer(), nullptr);
   EXPECT_EQ(second.get_last_output_buffer_length(), 0);
-  second << text.c_str();
-  // 1024 + k * 16384 >= 100000 first for k = 7, as for a fresh sink.
-  EXPECT_EQ(second.get_output_buffer_capacity(), 1024 + 7 * 16384);
+  second.put_buffered_chars(text.data(), text.size());
+  // The capacity of a fresh sink: the first 1024 + k * 16384 that holds the text.
+  EXPECT_EQ(second.get_output_buffer_capacity(), 1024 + 576 * 16384);
   char const* const pending_memory = second.get_output_buffer();
   second.flush();
   EXPECT_TRUE(pending_memory == used || second.get_output_buffer() == used)
@@ -350,6 +360,21 @@ TEST(OutputStream, FailedDeliveryKeepsTheBlockForTheNextFlush) {
   sink.flush();
   EXPECT_EQ(sink.blocks, (std::vector<std::string>{"first", "second!"}));
   EXPECT_EQ(sink.get_output_buffer_length(), 0);
+}
+
+// The value writer puts whole texts straight into a string sink's string, but only for the
+// library's own classes: a derived class's put_char sees every character.
+TEST(OutputStream, WritersPutEveryCharacterThroughADerivedSinksPutChar) {
+  qmgl_value_array a;
+  a += qmgl_value("it's");
+  a += qmgl_value(reinterpret_cast<unsigned short const*>(u"w\"x"));
+  unsigned char const bytes[] = {0xab};
+  a += qmgl_value(qmgl_refcounted_vector_of<unsigned char>(bytes, 1));
+  a += qmgl_value(true);
+  qmgl_ntarray_of<char, 0> text;
+  shouting_sink out(text);
+  qmgl_value(a).stream_out(out);
+  EXPECT_STREQ(text, "('IT''S' , \"W\"\"X\"  , #AB , TRUE )  ");
 }
 
 TEST(OutputStream, BufferedSinkEchoesAsItCollects) {

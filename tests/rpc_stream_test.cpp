@@ -227,6 +227,42 @@ TEST_F(RpcStream, BlockWriteSendsTheBytesWithTheCapacityOfPutChar) {
   EXPECT_TRUE(received.get() == "x" + body + '\0');
 }
 
+// The value writer puts whole texts into the block buffer and the reader takes them from it;
+// both must leave the stream as their character loops would, across chunk boundaries.
+TEST_F(RpcStream, ValueTextsCrossChunksAsCharacterByCharacter) {
+  std::string text(40000, ' ');
+  std::string doubled;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = i % 50 == 49 ? '\'' : static_cast<char>('a' + i % 26);
+    doubled += text[i] == '\'' ? "''" : std::string(1, text[i]);
+  }
+  std::string const expected = "'" + doubled + "' 7  ";
+  qmgl_value(text.c_str()).stream_out(stream);
+  qmgl_value(7).stream_out(stream);
+  EXPECT_EQ(stream.get_output_buffer_capacity(), 1024 + 3 * 16384) << "as put_char reaches";
+  auto received = std::async(std::launch::async,
+                             [&] { return _peer.receive_bytes(expected.size()); });
+  flush();
+  ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
+  EXPECT_TRUE(received.get() == expected);
+
+  trace_capture capture(wytr::level::wait_note);
+  _peer.send(expected + '\0');
+  qmgl_value a, b, end;
+  stream >> a >> b >> end;
+  EXPECT_TRUE(a.as_str() == text.c_str());
+  EXPECT_EQ(b.as_int(), 7);
+  EXPECT_TRUE(end.is_null() && !end.is_eoi()) << "EOL";
+  EXPECT_TRUE(stream.empty());
+  int received_bytes = 0;
+  for (captured_record const& r :
+       records_of_class(capture.take(), wytr::class_id::rpc_input_output)) {
+    int count = 0;
+    if (std::sscanf(r.data.c_str(), "After Socket Read:%d", &count) == 1) received_bytes += count;
+  }
+  EXPECT_EQ(received_bytes, static_cast<int>(expected.size() + 1)) << "nothing read beyond";
+}
+
 TEST_F(RpcStream, BlockReadPassesThePeersCloseOn) {
   _peer.send("ab");
   _peer.close();

@@ -1,7 +1,8 @@
 // Allocation failures of strings and conversions. This program holds the library itself
 // (linked from the static archive), so replacing the nothrow form of operator new here, as the
-// language allows, reaches the library's allocations on every platform. The replacement only
-// acts when a test arms it, on the arming thread.
+// language allows, reaches the library's allocations on every platform, once the thread keeps
+// no free blocks of its own (qmgl_small_blocks.h). The replacement only acts when a test arms
+// it, on the arming thread.
 
 #include <cstddef>
 #include <functional>
@@ -11,14 +12,17 @@
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_iconv.h>
 #include <wygl/qmgl_ntarray.h>
+#include <wygl/qmgl_small_blocks.h>
 
 namespace {
 
 thread_local bool fail_next_allocation = false;
+thread_local int nothrow_allocations = 0;
 
 }  // namespace
 
 void* operator new(std::size_t size, std::nothrow_t const&) noexcept {
+  ++nothrow_allocations;
   if (fail_next_allocation) {
     fail_next_allocation = false;
     return nullptr;
@@ -37,6 +41,7 @@ TEST(StringsAllocation, FailedBuildsRaiseAndKeepTheOldText) {
   str const t("tail");
   char const* const old_data = s;
   uni w(reinterpret_cast<unsigned short const*>(u"caf\u00E9"));
+  qmgl_small_blocks_keep_on_this_thread(false);
   std::function<void()> const builds[] = {
       [&] { s = "new text"; },
       [&] { s += t; },
@@ -75,4 +80,20 @@ TEST(StringsAllocation, FailedBuildsRaiseAndKeepTheOldText) {
   EXPECT_EQ(w.length(), 4u);
   s += 'x';  // the next allocation succeeds again
   EXPECT_STREQ(s, "oldx");
+}
+
+TEST(StringsAllocation, EveryNewTextIsOneAllocation) {
+  using str = qmgl_ntarray_of<char, 0>;
+  str const s("some text");
+  qmgl_small_blocks_keep_on_this_thread(false);
+  auto allocations = [](auto f) {
+    int const before = nothrow_allocations;
+    f();
+    return nothrow_allocations - before;
+  };
+  EXPECT_EQ(allocations([] { str made("abc"); }), 1);
+  EXPECT_EQ(allocations([&] { str made = s + s; }), 1);
+  EXPECT_EQ(allocations([&] { str made = s.substring(2, 3); }), 1);
+  EXPECT_EQ(allocations([&] { str copy = s; }), 0);
+  EXPECT_EQ(allocations([&] { qmgl_uni_to_qmgl_str(qmgl_str_to_qmgl_uni(s)); }), 2);
 }

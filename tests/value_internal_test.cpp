@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 #include <wygl/qmgl_exc.h>
+#include <wygl/qmgl_small_blocks.h>
 #include <wygl/qmgl_value.h>
 
 #include "qmgl/qmgl_value_internal.h"
@@ -81,8 +82,10 @@ void operator delete[](void* block, std::nothrow_t const&) noexcept {
 
 namespace {
 
-// The allocations that call makes.
+// The allocations that call makes. The thread keeps no free blocks of its own
+// (qmgl_small_blocks.h), so that every allocation reaches the functions above.
 long allocations_of(std::function<void()> const& call) {
+  qmgl_small_blocks_keep_on_this_thread(false);
   long const before = allocations;
   call();
   return allocations - before;
@@ -96,6 +99,7 @@ std::vector<std::string> fail_each_allocation(std::function<Subject()> const& ma
                                               std::function<void(Subject&)> const& change,
                                               std::function<void(Subject const&)> const& check) {
   std::vector<std::string> files;
+  qmgl_small_blocks_keep_on_this_thread(false);
   for (int n = 0; n < 100; ++n) {
     Subject subject = make();
     char const* file = nullptr;

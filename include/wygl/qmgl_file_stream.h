@@ -113,6 +113,9 @@ struct WYGL_API qmgl_input_file : public qmgl_input_imp, public qmgl_input_buffe
   // input handle, destroyed at exit. Raises as qmgl_file::std_input does.
   static qmgl_input_file& std_input();
 
+  // The value reader takes runs of bytes straight from the buffer.
+  friend class qmgl_input_direct;
+
  protected:
   // Reads at most 512 bytes into the buffer; none at the end of the file. Read failures pass
   // out of get_char as exc_unmapped_t.

@@ -30,6 +30,8 @@
 #include <wygl/qmgl_output.h>
 #include <wygl/wygl_export.h>
 
+class qmgl_input_direct;
+
 // The character source.
 struct WYGL_API qmgl_input {
   // Reads the next character.
@@ -91,6 +93,10 @@ struct WYGL_API qmgl_input_imp : public qmgl_input {
   }
 
  private:
+  // The library's readers of long texts take runs of characters straight from the sources
+  // that hold them.
+  friend class qmgl_input_direct;
+
   // Returns the next character of the source; at its end, returns end_of_source().
   virtual char really_get_char() = 0;
 
@@ -138,6 +144,12 @@ struct WYGL_API qmgl_input_buffer_mixin : private qmgl_ban_copy_and_assignment {
   // which is moved too. With an empty buffer, calls fill_buffer once first. Returns the
   // number moved; 0 for a capacity of 0, or when the buffer is still empty after the fill.
   std::size_t get_buffered_chars(char* into, std::size_t capacity);
+  // The bytes received and not yet read, where they lie, for a reader that scans them instead
+  // of taking them a byte at a time; valid until the buffer is next changed.
+  char const* unread_bytes() const noexcept { return _buffer.data() + _read_offset; }
+  std::size_t unread_count() const noexcept { return _buffer.size() - _read_offset; }
+  // Takes the first n of them (at most unread_count()), as n get_buffered_char calls would.
+  void skip_unread(std::size_t n) noexcept { _read_offset += n; }
 
  private:
   // Drops the bytes already read from the front of _buffer.
@@ -157,6 +169,8 @@ struct WYGL_API qmgl_input_str : public qmgl_input_imp {
   explicit qmgl_input_str(char const* text);
 
  private:
+  friend class qmgl_input_direct;
+
   char really_get_char() override;
 
   char const* _position;

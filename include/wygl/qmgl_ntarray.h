@@ -34,6 +34,10 @@
 #ifndef WYGL_QMGL_NTARRAY_H
 #define WYGL_QMGL_NTARRAY_H
 
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include <wygl/qmgl_sync.h>
@@ -114,6 +118,8 @@ struct WYGL_API qmgl_ntarray_imp_of {
  private:
   qmgl_ntarray_imp_of() noexcept : count(), length(0), room(0), data(nullptr) {}
   ~qmgl_ntarray_imp_of() = default;
+  // The size of the block holding a body with room for n elements.
+  static std::size_t block_size(unsigned n) noexcept;
 };
 
 // A string: a handle bound to a shared body. Every constructor binds it to a body; the
@@ -192,8 +198,8 @@ struct WYGL_API qmgl_ntarray_of {
   static int compare(T const* a, T const* b) noexcept;
 
   // compare(*this, p) against 0. p must not be null; it is read at most to its first Nul.
-  bool operator==(T const* p) const noexcept { return compare_to(p) == 0; }
-  bool operator!=(T const* p) const noexcept { return compare_to(p) != 0; }
+  bool operator==(T const* p) const noexcept { return equals_inline(p); }
+  bool operator!=(T const* p) const noexcept { return !equals_inline(p); }
   bool operator<(T const* p) const noexcept { return compare_to(p) < 0; }
   bool operator<=(T const* p) const noexcept { return compare_to(p) < 1; }
   bool operator>(T const* p) const noexcept { return compare_to(p) > 0; }
@@ -203,10 +209,10 @@ struct WYGL_API qmgl_ntarray_of {
   // found faster from the two lengths.
   bool operator==(qmgl_ntarray_of const& t) const noexcept;
   bool operator!=(qmgl_ntarray_of const& t) const noexcept { return !(*this == t); }
-  bool operator<(qmgl_ntarray_of const& t) const noexcept { return compare_to(t) < 0; }
-  bool operator<=(qmgl_ntarray_of const& t) const noexcept { return compare_to(t) < 1; }
-  bool operator>(qmgl_ntarray_of const& t) const noexcept { return compare_to(t) > 0; }
-  bool operator>=(qmgl_ntarray_of const& t) const noexcept { return compare_to(t) >= 0; }
+  bool operator<(qmgl_ntarray_of const& t) const noexcept { return compare_with(t) < 0; }
+  bool operator<=(qmgl_ntarray_of const& t) const noexcept { return compare_with(t) < 1; }
+  bool operator>(qmgl_ntarray_of const& t) const noexcept { return compare_with(t) > 0; }
+  bool operator>=(qmgl_ntarray_of const& t) const noexcept { return compare_with(t) >= 0; }
 
   // Narrow text only. The distance from start (not from the beginning) of the first element
   // equal to c among the elements from position start to the end of the text, or -1 when
@@ -225,7 +231,54 @@ struct WYGL_API qmgl_ntarray_of {
  private:
   // compare(*this, p), found from the stored length.
   int compare_to(T const* p) const noexcept;
+  // compare(*this, p) == 0.
+  bool equals(T const* p) const noexcept;
   int compare_to(qmgl_ntarray_of const& t) const noexcept;
+
+  // The narrow forms of the comparisons above, inline: a call into the library costs as much
+  // as comparing a short text.
+  bool equals_inline(T const* p) const noexcept {
+    if constexpr (std::is_same_v<T, char> && Nul == 0)
+      return std::strcmp(_imp->data, p) == 0;  // this text holds no Nul before its end
+    else
+      return equals(p);
+  }
+  // compare_to(t); narrow texts whose common part is short are compared here, eight bytes a
+  // step. Both texts end in Nul, so the first common + 1 bytes of each may be read.
+  int compare_with(qmgl_ntarray_of const& t) const noexcept {
+    if constexpr (std::is_same_v<T, char> && Nul == 0) {
+      std::size_t const la = _imp->length;
+      std::size_t const lb = t._imp->length;
+      std::size_t const n = (la < lb ? la : lb) + 1;
+      if (n <= 32) return compare_short(_imp->data, t._imp->data, n);
+    }
+    return compare_to(t);
+  }
+  static int compare_short(char const* a, char const* b, std::size_t n) noexcept {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t u;
+      std::uint64_t v;
+      std::memcpy(&u, a + i, 8);
+      std::memcpy(&v, b + i, 8);
+      if (u != v) {
+        // The differing byte that comes first in memory.
+        std::uint64_t const d = u ^ v;
+        i += static_cast<std::size_t>(std::endian::native == std::endian::little
+                                          ? std::countr_zero(d)
+                                          : std::countl_zero(d)) /
+             8;
+        return order_of_different(a[i], b[i]);
+      }
+    }
+    for (; i < n; ++i)
+      if (a[i] != b[i]) return order_of_different(a[i], b[i]);
+    return 0;
+  }
+  // Narrow elements order as signed bytes.
+  static int order_of_different(char x, char y) noexcept {
+    return static_cast<signed char>(x) > static_cast<signed char>(y) ? 1 : -1;
+  }
 };
 
 #endif  // WYGL_QMGL_NTARRAY_H

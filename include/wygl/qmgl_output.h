@@ -31,6 +31,8 @@
 #include <wygl/qmgl_ntarray.h>
 #include <wygl/wygl_export.h>
 
+class qmgl_output_direct;
+
 // The character sink.
 struct WYGL_API qmgl_output {
   // Writes one character.
@@ -68,6 +70,10 @@ struct WYGL_API qmgl_output_imp : public qmgl_output {
   bool writes_directly() const { return _echo_target == nullptr; }
 
  private:
+  // The library's writers of long texts put runs of characters straight into the sinks that
+  // take them without echo.
+  friend class qmgl_output_direct;
+
   // Delivers one character to the sink's destination, without echo.
   virtual void really_put_char(char c) = 0;
 
@@ -81,6 +87,8 @@ struct WYGL_API qmgl_output_str : public qmgl_output_imp {
   explicit qmgl_output_str(qmgl_ntarray_of<char, 0>& target) : _target(target) {}
 
  private:
+  friend class qmgl_output_direct;
+
   void really_put_char(char c) override;
 
   qmgl_ntarray_of<char, 0>& _target;
@@ -97,8 +105,11 @@ struct WYGL_API qmgl_output_black_hole : public qmgl_output_imp {
 // Buffer memory handed from one buffered sink to the next sink of the same owner, so that a
 // run of short-lived sinks (one per message on a connection) reuses warm memory instead of
 // allocating, and touching for the first time, buffers of the message's size each time. A
-// block is kept only up to 8 MB. It frees what it holds when destroyed. It carries no lock:
-// its sinks take turns, one alive at a time.
+// sink leaves a block only when it is no larger than growing to the sink's own longest
+// message makes a block (less than twice that length plus 32 KB), so that the memory kept
+// follows the length of recent messages, however long, and goes again after shorter ones. It
+// frees what it holds when destroyed. It carries no lock: its sinks take turns, one alive at a
+// time.
 class WYGL_API qmgl_output_buffer_spare : private qmgl_ban_copy_and_assignment {
  public:
   qmgl_output_buffer_spare() = default;
@@ -169,13 +180,24 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
   virtual void flush_buffer();
 
  private:
+  friend class qmgl_output_direct;
+
   // Delivers exactly length bytes, or throws.
   virtual void really_flush_buffer(char const* data, int length) = 0;
   // put_buffered_char with a full buffer.
   void grow_and_put(char c);
-  // Raises the reported capacity to capacity (a step of the growth rule), moving the pending
-  // characters to larger memory when needed.
-  void grow_to(std::size_t capacity);
+  // A place for length more pending characters, behind the pending ones; the reported
+  // capacity is unchanged. Raises exc_not_enough_memory_t (also when the pending characters
+  // would pass INT_MAX), leaving the buffer as it was.
+  char* room_for(std::size_t length);
+  // Makes the first length characters of the place given by room_for pending, raising the
+  // reported capacity as length put_buffered_char calls would.
+  void added(std::size_t length) noexcept;
+  // The most characters the memory may hold pending: those whose reported capacity it holds.
+  std::size_t usable_memory() const noexcept;
+  // Moves the pending characters to memory of at least size bytes when the buffer's is
+  // smaller.
+  void grow_memory(std::size_t size);
 
   int _capacity;
   char* _buffer;
@@ -185,6 +207,8 @@ struct WYGL_API qmgl_output_buffer_mixin : private qmgl_ban_copy_and_assignment 
   // The size of the memory behind _buffer (at least _capacity) and of _last_buffer.
   std::size_t _allocated;
   std::size_t _last_allocated = 0;
+  // The longest block flushed so far.
+  std::size_t _most_flushed = 0;
 };
 
 // A string and a quote character, for writing the string quoted.

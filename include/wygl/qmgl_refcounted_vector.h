@@ -35,10 +35,11 @@
 
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_ntarray.h>
+#include <wygl/qmgl_small_blocks.h>
 #include <wygl/qmgl_sync.h>
 
 // The shared body: the count of handles, the elements and their number. Body and elements
-// share one heap block.
+// share one heap block, from qmgl_small_blocks.h.
 template <class T>
 struct qmgl_refcounted_vector_imp_of {
   static_assert(std::is_trivially_copyable_v<T>, "elements are copied as bytes");
@@ -59,7 +60,7 @@ struct qmgl_refcounted_vector_imp_of {
     constexpr std::uint64_t most = (SIZE_MAX - header) / sizeof(T) - 1;
     void* block = nullptr;
     if (length <= 0xFFFFFFFEu && std::uint64_t{length} <= most)
-      block = ::operator new(header + (std::size_t{length} + 1) * sizeof(T), std::nothrow);
+      block = qmgl_small_block_allocate(header + (std::size_t{length} + 1) * sizeof(T));
     if (block == nullptr) out_of_memory(__LINE__);
     auto* body = ::new (block) qmgl_refcounted_vector_imp_of(length);
     body->data = reinterpret_cast<T*>(static_cast<unsigned char*>(block) + header);
@@ -68,15 +69,18 @@ struct qmgl_refcounted_vector_imp_of {
 
   // A body without elements and without a buffer. Raises exc_not_enough_memory_t.
   static qmgl_refcounted_vector_imp_of* create_empty() {
-    void* block = ::operator new(sizeof(qmgl_refcounted_vector_imp_of), std::nothrow);
+    void* block = qmgl_small_block_allocate(sizeof(qmgl_refcounted_vector_imp_of));
     if (block == nullptr) out_of_memory(__LINE__);
     return ::new (block) qmgl_refcounted_vector_imp_of(0);
   }
 
   // Frees a body whose count has reached 0.
   static void destroy(qmgl_refcounted_vector_imp_of* body) noexcept {
+    std::size_t const size =
+        sizeof(qmgl_refcounted_vector_imp_of) +
+        (body->data != nullptr ? (std::size_t{body->length} + 1) * sizeof(T) : 0);
     body->~qmgl_refcounted_vector_imp_of();
-    ::operator delete(static_cast<void*>(body));
+    qmgl_small_block_free(body, size);
   }
 
   qmgl_refcounted_vector_imp_of(qmgl_refcounted_vector_imp_of const&) = delete;

@@ -147,6 +147,9 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
   qmgl_socket& _socket;
 
  private:
+  // The value reader takes runs of bytes straight from the input buffer.
+  friend class qmgl_input_direct;
+
   char really_get_char() override;
   void really_put_char(char c) override;
   [[noreturn]] void refuse_message();

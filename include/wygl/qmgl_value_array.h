@@ -40,6 +40,8 @@
 #include <wygl/qmgl_value.h>
 #include <wygl/wygl_export.h>
 
+class qmgl_value_array_builder;
+
 // The value block of arrays: every element of a new block is NULL.
 extern template struct WYGL_API qmgl_local_array_of<qmgl_value>;
 
@@ -86,6 +88,9 @@ struct WYGL_API qmgl_value_array {
   bool operator<(qmgl_value_array const& a) const;
 
  private:
+  // The value reader collects the elements it reads and hands them over at once.
+  friend class qmgl_value_array_builder;
+
   // Makes room for at least n values in all, moving the values into a larger block when
   // needed. Raises exc_not_enough_memory_t, leaving the array as it was.
   void reserve(unsigned long long n);

@@ -12,6 +12,7 @@
 //   exceptions and their raising and printing   qmgl_exc.h
 //   trace hooks and the trace numbering         wytr.h, wytr_ids.h (the trace library: qmtrc.h)
 //   reference-counted strings                   qmgl_ntarray.h
+//   the small blocks of values and short texts  qmgl_small_blocks.h
 //   narrow/wide conversion                      qmgl_iconv.h
 //   three-valued boolean                        qmgl_bool3.h
 //   small containers and helpers                qmgl_ban.h, qmgl_local.h, qmgl_bitstr.h,
@@ -53,6 +54,7 @@
 #include <wygl/qmgl_refcounted_vector.h>
 #include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_sleep.h>
+#include <wygl/qmgl_small_blocks.h>
 #include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_sync.h>
 #include <wygl/qmgl_task_doer.h>

@@ -27,7 +27,10 @@
 #include <new>
 #include <type_traits>
 
+#include <wygl/qmgl_small_blocks.h>
+
 #include "qmgl/qmgl_alloc.h"
+#include "qmgl/qmgl_byte_scan.h"
 #include "qmgl/qmgl_ntarray_build.h"
 
 static_assert(sizeof(unsigned) == 4, "lengths are 32-bit");
@@ -113,6 +116,13 @@ int three_way(T x, T y) noexcept {
 
 // ---- the body ----
 
+// The block of a body with room for n elements: the body, then n elements and the terminator.
+// Short texts come from the thread's small blocks.
+template <class T, T Nul>
+std::size_t qmgl_ntarray_imp_of<T, Nul>::block_size(unsigned n) noexcept {
+  return sizeof(qmgl_ntarray_imp_of) + (std::size_t{n} + 1) * sizeof(T);
+}
+
 template <class T, T Nul>
 qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
   constexpr std::size_t header = sizeof(qmgl_ntarray_imp_of);
@@ -121,8 +131,7 @@ qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
   constexpr std::uint64_t fits = (SIZE_MAX - header) / sizeof(T) - 1;
   constexpr std::uint64_t most = fits < max_elements ? fits : max_elements;
   void* block = nullptr;
-  if (std::uint64_t{n} <= most)
-    block = ::operator new(header + (std::size_t{n} + 1) * sizeof(T), std::nothrow);
+  if (std::uint64_t{n} <= most) block = qmgl_small_block_allocate(block_size(n));
   qmgl_check_alloc(source_file, __LINE__, block);
   auto* body = ::new (block) qmgl_ntarray_imp_of();
   body->room = n;
@@ -132,8 +141,9 @@ qmgl_ntarray_imp_of<T, Nul>* qmgl_ntarray_imp_of<T, Nul>::create(unsigned n) {
 
 template <class T, T Nul>
 void qmgl_ntarray_imp_of<T, Nul>::destroy(qmgl_ntarray_imp_of* body) noexcept {
+  std::size_t const size = block_size(body->room);
   body->~qmgl_ntarray_imp_of();
-  ::operator delete(static_cast<void*>(body));
+  qmgl_small_block_free(body, size);
 }
 
 // ---- construction and assignment ----
@@ -274,31 +284,12 @@ namespace {
 // compare() walks to the first position where the elements differ or a's text ends. Given
 // that a holds la elements before a Nul and that b's first lb elements are not Nul while b[lb]
 // is Nul or lb > la, that position is the first difference among the first min(la, lb)
-// elements, or that count itself; the remainder is found with block compares.
+// elements, or that count itself. The first differing byte lies in the first differing
+// element.
 template <class T>
 int compare_known(T const* a, std::size_t la, T const* b, std::size_t lb) noexcept {
   std::size_t const common = std::min(la, lb);
-  std::size_t i = 0;
-  // Blocks of growing size until one differs, then halves of it until a short run is left.
-  for (std::size_t block = 16; i < common; block *= 2) {
-    std::size_t run = std::min(block, common - i);
-    if (std::memcmp(a + i, b + i, run * sizeof(T)) == 0) {
-      i += run;
-      continue;
-    }
-    while (run > 16) {
-      std::size_t const half = run / 2;
-      if (std::memcmp(a + i, b + i, half * sizeof(T)) == 0) {
-        i += half;
-        run -= half;
-      } else {
-        run = half;
-      }
-    }
-    break;
-  }
-  while (i < common && a[i] == b[i])
-    ++i;
+  std::size_t const i = qmgl_first_difference(a, b, common * sizeof(T)) / sizeof(T);
   return three_way(a[i], b[i]);
 }
 
@@ -323,6 +314,20 @@ template <class T, T Nul>
 int qmgl_ntarray_of<T, Nul>::compare_to(T const* p) const noexcept {
   std::size_t const length = _imp->length;
   return compare_known(_imp->data, length, p, first_nul<T, Nul>(p, length + 1));
+}
+
+template <class T, T Nul>
+bool qmgl_ntarray_of<T, Nul>::equals(T const* p) const noexcept {
+  if constexpr (std::is_same_v<T, char> && Nul == 0) {
+    // This text holds no Nul before its terminator, so the C library's comparison, which stops
+    // at the first difference or the common terminator, finds equality exactly when compare()
+    // does.
+    return std::strcmp(_imp->data, p) == 0;
+  } else {
+    std::size_t const length = _imp->length;
+    return first_nul<T, Nul>(p, length + 1) == length &&
+           (length == 0 || std::memcmp(_imp->data, p, length * sizeof(T)) == 0);
+  }
 }
 
 template <class T, T Nul>
@@ -357,24 +362,53 @@ int qmgl_ntarray_of<T, Nul>::find(char c,
   return hit != nullptr && hit != end ? static_cast<int>(hit - from) : -1;
 }
 
-void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c) {
+namespace {
+
+// s's body when it may take n more elements in place: s holds it alone and it has the room.
+body_of<char, 0>* body_to_extend(qmgl_ntarray_of<char, 0>& s, std::uint64_t n) noexcept {
   auto* const body = static_cast<body_of<char, 0>*>(s._imp);
-  unsigned const length = body->length;
-  // Reading the count with acquire ordering orders this write after whatever the holders of
+  // Reading the count with acquire ordering orders the writes after whatever the holders of
   // earlier handles read before they released the body.
-  if (length < body->room && body->count.value_acquire() == 1) {
-    body->data[length] = c;
-    body->data[length + 1] = '\0';
-    if (c != '\0') body->length = length + 1;
-    return;
-  }
-  std::uint64_t const grown = std::max<std::uint64_t>(16, std::uint64_t{length} * 2);
+  if (std::uint64_t{body->length} + n <= body->room && body->count.value_acquire() == 1)
+    return body;
+  return nullptr;
+}
+
+// Moves s to a new body holding its text, with room for n more elements and at least twice
+// the text, so that appends in a row cost time linear in their total.
+body_of<char, 0>* move_to_larger_body(qmgl_ntarray_of<char, 0>& s, std::uint64_t n) {
+  body_of<char, 0> const* const body = s._imp;
+  unsigned const length = body->length;
+  std::uint64_t const grown = std::max<std::uint64_t>({16, std::uint64_t{length} * 2, length + n});
   auto* bigger = create_body<char, 0>(grown);
   copy_elements(bigger->data, body->data, length);
-  bigger->data[length] = c;
-  bigger->data[length + 1] = '\0';
-  bigger->length = c != '\0' ? length + 1 : length;
+  bigger->data[length] = '\0';
+  bigger->length = length;
   s._imp = bigger;
+  return bigger;
+}
+
+}  // namespace
+
+void qmgl_ntarray_append(qmgl_ntarray_of<char, 0>& s, char c) {
+  body_of<char, 0>* body = body_to_extend(s, 1);
+  if (body == nullptr) body = move_to_larger_body(s, 1);
+  unsigned const length = body->length;
+  body->data[length] = c;
+  body->data[length + 1] = '\0';
+  if (c != '\0') body->length = length + 1;
+}
+
+char* qmgl_ntarray_room(qmgl_ntarray_of<char, 0>& s, std::size_t n) {
+  body_of<char, 0>* body = body_to_extend(s, n);
+  if (body == nullptr) body = move_to_larger_body(s, n);
+  return body->data + body->length;
+}
+
+void qmgl_ntarray_extend(qmgl_ntarray_of<char, 0>& s, std::size_t k) noexcept {
+  auto* const body = static_cast<body_of<char, 0>*>(s._imp);
+  body->length += static_cast<unsigned>(k);
+  body->data[body->length] = '\0';
 }
 
 // The exported instantiations.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -16,18 +17,16 @@ constexpr char source_file[] = "src/qmgl/qmgl_output";
 
 constexpr int first_capacity = 1024;
 constexpr int capacity_step = 16384;
-// The largest block a spare keeps: beyond it, memory held between messages would cost more
-// than touching it afresh saves.
-constexpr std::size_t largest_spare_block = 8 * 1024 * 1024;
 
 char* allocate_chars(std::size_t n, int line) {
   return qmgl_check_alloc(source_file, line, new (std::nothrow) char[n]);
 }
 
-// Exchanges the block (to, to_size) for (from, from_size) when from is the larger and may be
-// kept in to's place; whatever to held goes to from, whose owner frees it.
-void move_larger_block(char*& from, std::size_t& from_size, char*& to, std::size_t& to_size) {
-  if (from_size <= to_size || from_size > largest_spare_block) return;
+// Exchanges the block (to, to_size) for (from, from_size) when from is the larger and no larger
+// than most; whatever to held goes to from, whose owner frees it.
+void move_larger_block(char*& from, std::size_t& from_size, char*& to, std::size_t& to_size,
+                       std::size_t most = SIZE_MAX) {
+  if (from_size <= to_size || from_size > most) return;
   std::swap(from, to);
   std::swap(from_size, to_size);
 }
@@ -119,50 +118,82 @@ void qmgl_output_buffer_mixin::take_spare_memory(qmgl_output_buffer_spare& spare
 }
 
 void qmgl_output_buffer_mixin::leave_spare_memory(qmgl_output_buffer_spare& spare) noexcept {
+  // Growing to hold n pending characters allocates less than 2 * (n + capacity_step), however
+  // large n is; memory beyond that was left by an earlier, longer message and goes.
+  std::size_t const used = std::max({_most_flushed, static_cast<std::size_t>(_length),
+                                     static_cast<std::size_t>(_last_length)});
+  std::size_t const most = 2 * (used + capacity_step);
   _length = 0;
   _last_length = 0;
-  move_larger_block(_buffer, _allocated, spare._buffer, spare._allocated);
-  move_larger_block(_last_buffer, _last_allocated, spare._last_buffer, spare._last_allocated);
+  move_larger_block(_buffer, _allocated, spare._buffer, spare._allocated, most);
+  move_larger_block(_last_buffer, _last_allocated, spare._last_buffer, spare._last_allocated,
+                    most);
 }
 
+namespace {
+
+// The reported capacity of a buffer holding length pending characters: 1024, or the first
+// 1024 + k * 16384 that holds them.
+std::size_t capacity_for(std::size_t length) {
+  if (length <= static_cast<std::size_t>(first_capacity)) return first_capacity;
+  std::size_t const steps = (length - first_capacity + capacity_step - 1) / capacity_step;
+  return first_capacity + steps * capacity_step;
+}
+
+}  // namespace
+
 void qmgl_output_buffer_mixin::grow_and_put(char c) {
-  grow_to(static_cast<std::size_t>(_capacity) + capacity_step);
-  _buffer[_length++] = c;
+  *room_for(1) = c;
+  added(1);
 }
 
 void qmgl_output_buffer_mixin::put_buffered_chars(char const* data, std::size_t length) {
-  if (length > static_cast<std::size_t>(INT_MAX - _length))
-    throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
-  auto const needed = static_cast<std::size_t>(_length) + length;
-  if (needed > static_cast<std::size_t>(_capacity)) {
-    // The capacity that filling one character at a time would have reached.
-    std::size_t const steps = (needed - _capacity + capacity_step - 1) / capacity_step;
-    grow_to(static_cast<std::size_t>(_capacity) + steps * capacity_step);
-  }
+  char* const to = room_for(length);
   if (length == 0) return;
-  std::memcpy(_buffer + _length, data, length);
-  _length += static_cast<int>(length);
+  std::memcpy(to, data, length);
+  added(length);
 }
 
-void qmgl_output_buffer_mixin::grow_to(std::size_t capacity) {
-  // _capacity and _length are ints.
-  if (capacity > static_cast<std::size_t>(INT_MAX))
+char* qmgl_output_buffer_mixin::room_for(std::size_t length) {
+  // _capacity and _length are ints, and so is every capacity reported.
+  if (length > static_cast<std::size_t>(INT_MAX - _length) ||
+      capacity_for(static_cast<std::size_t>(_length) + length) > static_cast<std::size_t>(INT_MAX))
     throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
-  // The reported capacity grows in fixed steps; the memory behind it at least doubles, so
-  // that a long output is copied a logarithmic number of times, not once per step.
-  if (capacity > _allocated) {
-    std::size_t const grown = std::max({_allocated * 2, _allocated + capacity_step, capacity});
-    char* bigger = allocate_chars(grown, __LINE__);
-    std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
-    delete[] _buffer;
-    _buffer = bigger;
-    _allocated = grown;
-  }
-  _capacity = static_cast<int>(capacity);
+  // The memory holds the capacity that would be reported after all of them, so that it keeps
+  // holding the reported capacity whatever part of the place is used.
+  grow_memory(capacity_for(static_cast<std::size_t>(_length) + length));
+  return _buffer + _length;
+}
+
+void qmgl_output_buffer_mixin::added(std::size_t length) noexcept {
+  _length += static_cast<int>(length);
+  _capacity = std::max(_capacity, static_cast<int>(capacity_for(static_cast<std::size_t>(_length))));
+}
+
+std::size_t qmgl_output_buffer_mixin::usable_memory() const noexcept {
+  // The largest step of the reported capacity within the memory and within INT_MAX.
+  constexpr std::size_t largest_step =
+      first_capacity + (INT_MAX - first_capacity) / capacity_step * capacity_step;
+  std::size_t const within = std::min(_allocated, largest_step);
+  if (within < static_cast<std::size_t>(first_capacity)) return within;
+  return first_capacity + (within - first_capacity) / capacity_step * capacity_step;
+}
+
+void qmgl_output_buffer_mixin::grow_memory(std::size_t size) {
+  // The memory behind the reported capacity at least doubles, so that a long output is copied
+  // a logarithmic number of times, not once per step of the capacity.
+  if (size <= _allocated) return;
+  std::size_t const grown = std::max({_allocated * 2, _allocated + capacity_step, size});
+  char* bigger = allocate_chars(grown, __LINE__);
+  std::memcpy(bigger, _buffer, static_cast<std::size_t>(_length));
+  delete[] _buffer;
+  _buffer = bigger;
+  _allocated = grown;
 }
 
 void qmgl_output_buffer_mixin::flush_buffer() {
   if (_length <= 0) return;
+  _most_flushed = std::max(_most_flushed, static_cast<std::size_t>(_length));
   // The pending block becomes the last block as it is, without a copy, and the last block's
   // memory takes its place once it has been delivered. That memory must hold the reported
   // capacity; it is made large enough first, so that nothing can fail after delivery.

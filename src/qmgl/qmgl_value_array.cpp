@@ -10,10 +10,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_output.h>
+
+#include "qmgl/qmgl_value_array_builder.h"
+#include "qmgl/qmgl_value_body.h"
 
 namespace {
 
@@ -163,14 +167,34 @@ void qmgl_value_array::swap(qmgl_value_array& other) noexcept {
 }
 
 qmgl_output& operator<<(qmgl_output& out, qmgl_value_array const& a) {
-  out << '(';
-  for (unsigned i = 0; i < a.get_size(); ++i) {
-    if (i != 0) out << ", ";
-    a[i].stream_out(out);
-  }
-  out << ") ";
+  qmgl_write_value_array(out, a);
   return out;
 }
 
 // Exported through the extern template declaration of the header, which gives it WYGL_API.
 template struct qmgl_local_array_of<qmgl_value>;
+
+// ---- collecting elements for the value reader ----
+
+qmgl_value_array_builder::~qmgl_value_array_builder() {
+  for (qmgl_value_base* body : _bodies)
+    body->release();
+}
+
+void qmgl_value_array_builder::add(qmgl_value_base* body) {
+  try {
+    _bodies.push_back(body);
+  } catch (std::bad_alloc const&) {
+    body->release();
+    throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
+  }
+}
+
+void qmgl_value_array_builder::append_to(qmgl_value_array& a) {
+  if (_bodies.empty()) return;
+  a.reserve(std::uint64_t{a._size} + _bodies.size());
+  // The slots behind the values in use hold NULL, whose body needs no release.
+  for (qmgl_value_base* body : _bodies)
+    a._items[a._size++]._body = body;
+  _bodies.clear();
+}

@@ -11,12 +11,14 @@
 #ifndef WYGL_SRC_QMGL_QMGL_VALUE_BODY_H
 #define WYGL_SRC_QMGL_QMGL_VALUE_BODY_H
 
+#include <cstddef>
 #include <new>
 #include <utility>
 
 #include <wygl/qmgl_bool3.h>
 #include <wygl/qmgl_ntarray.h>
 #include <wygl/qmgl_refcounted_vector.h>
+#include <wygl/qmgl_small_blocks.h>
 #include <wygl/qmgl_value.h>
 #include <wygl/qmgl_value_array.h>
 
@@ -167,6 +169,18 @@ struct value_owned : value_typed<Code, qmgl_value_base> {
 
   explicit value_owned(Payload const& payload) : value(payload) {}
 
+  // Owned bodies are made and freed by the hundred thousand when texts are read: they come
+  // from the thread's small blocks. Only the form of new that qmgl_value_new_body uses exists.
+  static void* operator new(std::size_t size, std::nothrow_t const&) noexcept {
+    return qmgl_small_block_allocate(size);
+  }
+  static void operator delete(void* body, std::nothrow_t const&) noexcept {
+    qmgl_small_block_free(body, sizeof(Self));
+  }
+  static void operator delete(void* body, std::size_t size) noexcept {
+    qmgl_small_block_free(body, size);
+  }
+
   qmgl_value_base* clone() const override { return qmgl_value_new_body<Self>(value); }
   // Both compare only with a body of the same type code, that is of class Self.
   bool is_equal(qmgl_value_base const& other) const override {
@@ -222,5 +236,10 @@ struct value_array_t final : value_owned<value_array_t, value_type_value_array, 
   void stream_out(qmgl_output& out) const override;
   unsigned output_length() const override;
 };
+
+// Writes the text of an array: "(", its elements' texts separated by ", ", then ") " (the
+// writer of qmgl_value_writer.cpp, which writes the elements of the library's body classes
+// itself).
+void qmgl_write_value_array(qmgl_output& out, qmgl_value_array const& a);
 
 #endif  // WYGL_SRC_QMGL_QMGL_VALUE_BODY_H

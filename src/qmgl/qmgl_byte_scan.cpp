@@ -1,0 +1,87 @@
+// Long runs of qmgl_first_difference: AVX2, 128 bytes a step, when the processor has it;
+// otherwise SSE2 or words, 64 bytes a step. The processor is asked once.
+
+#include "qmgl/qmgl_byte_scan.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define WYGL_BYTE_SCAN_AVX2 1
+#endif
+
+namespace {
+
+// Whether the 64 bytes at x and y are equal.
+bool equal_64(unsigned char const* x, unsigned char const* y) noexcept {
+#if defined(__SSE2__)
+  auto const equal = [&](int at) noexcept {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<__m128i const*>(x + at)),
+                          _mm_loadu_si128(reinterpret_cast<__m128i const*>(y + at)));
+  };
+  __m128i const all =
+      _mm_and_si128(_mm_and_si128(equal(0), equal(16)), _mm_and_si128(equal(32), equal(48)));
+  return _mm_movemask_epi8(all) == 0xFFFF;
+#else
+  return std::memcmp(x, y, 64) == 0;
+#endif
+}
+
+// The run from the first 64-byte block that differs; n when none does.
+std::size_t first_unequal_block(unsigned char const* x, unsigned char const* y,
+                                std::size_t n) noexcept {
+  std::size_t i = 0;
+  while (i + 64 <= n && equal_64(x + i, y + i))
+    i += 64;
+  return i;
+}
+
+#if defined(WYGL_BYTE_SCAN_AVX2)
+__attribute__((target("avx2"))) inline __m256i equal_32(unsigned char const* x,
+                                                        unsigned char const* y) noexcept {
+  return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<__m256i const*>(x)),
+                           _mm256_loadu_si256(reinterpret_cast<__m256i const*>(y)));
+}
+
+__attribute__((target("avx2"))) std::size_t first_unequal_block_avx2(unsigned char const* x,
+                                                                      unsigned char const* y,
+                                                                      std::size_t n) noexcept {
+  std::size_t i = 0;
+  for (; i + 128 <= n; i += 128) {
+    __m256i const all =
+        _mm256_and_si256(_mm256_and_si256(equal_32(x + i, y + i), equal_32(x + i + 32, y + i + 32)),
+                         _mm256_and_si256(equal_32(x + i + 64, y + i + 64),
+                                          equal_32(x + i + 96, y + i + 96)));
+    if (_mm256_movemask_epi8(all) != -1) break;
+  }
+  return i;
+}
+
+bool has_avx2() noexcept {
+  static bool const has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
+}  // namespace
+
+std::size_t qmgl_first_difference_in_long_run(void const* a, void const* b,
+                                              std::size_t n) noexcept {
+  auto const* x = static_cast<unsigned char const*>(a);
+  auto const* y = static_cast<unsigned char const*>(b);
+  std::size_t skipped;
+#if defined(WYGL_BYTE_SCAN_AVX2)
+  if (has_avx2())
+    skipped = first_unequal_block_avx2(x, y, n);
+  else
+#endif
+    skipped = first_unequal_block(x, y, n);
+  // What is left is short, or holds the difference within its first 128 bytes.
+  std::size_t rest = n - skipped;
+  std::size_t at = skipped;
+  while (rest >= 64) {
+    std::size_t const found = qmgl_first_difference(x + at, y + at, 63);
+    if (found < 63) return at + found;
+    at += 63;
+    rest -= 63;
+  }
+  return at + qmgl_first_difference(x + at, y + at, rest);
+}
