@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <optional>
@@ -90,25 +89,19 @@ struct Event {
 
 class Qmtrc : public ::testing::Test {
  protected:
-  static constexpr std::size_t kCapacity = std::size_t{4} << 20;
-  void SetUp() override {
-    saved_capacity_ = qmtrc_set_ring_capacity(kCapacity);
-    qmtrc_clear();
-  }
+  static constexpr std::size_t kCapacity = std::size_t{4} << 20;  // the default
   void TearDown() override {
     qmtrc_set_file(nullptr);  // before the test's folder goes: Windows keeps an open file
     qmtrc_set_sink(nullptr, nullptr);
-    qmtrc_set_ring_capacity(saved_capacity_);
+    qmtrc_set_ring_capacity(kCapacity);
     qmtrc_clear();
   }
-  std::size_t saved_capacity_ = 0;
 };
 
 TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
   const std::pair<const char*, std::uint32_t> cases[] = {
       {"2048", 0x800u},
       {"0XfFfFfFfF", 0xFFFFFFFFu},
-      {"4294967295", 0xFFFFFFFFu},
       {"  ", 0u},
       {"exception,operation", 0x1040u},
       {"Lifetime, 0x40", 0x840u},
@@ -126,12 +119,15 @@ TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
 TEST_F(Qmtrc, RecordReachesRingAndFileWhole) {
   temp_dir dir;
   const std::string path = dir.file("run.qmtrc");
+  const std::string large(200 * 1024, 'L');
   char first[] = "ab";
   unsigned char third[] = {0, 1, 0xFF};
   const auto before = std::chrono::system_clock::now();
   for (int run = 0; run < 2; ++run) {  // the second run appends to the first one's file
     ASSERT_EQ(qmtrc_set_file(path.c_str()), 0);
     trcwriterec(0x06200000, 0x140D0D00, &dir, 2, first, 0, nullptr, 3, third);
+    // Too large for the drain's first batch, the record fills the second one.
+    if (run == 0) write_text(1, 1, 0, large);
     ASSERT_EQ(qmtrc_set_file(nullptr), 0);
   }
   const auto after = std::chrono::system_clock::now();
@@ -139,45 +135,24 @@ TEST_F(Qmtrc, RecordReachesRingAndFileWhole) {
   std::memset(third, 0x55, sizeof third);
 
   std::vector<Kept> kept = drain_all();
-  ASSERT_EQ(kept.size(), 2u);
+  ASSERT_EQ(kept.size(), 3u);
   const Kept& k = kept[0];
   EXPECT_EQ(std::tie(k.kind, k.tracepoint, k.object, k.data, k.data2, k.data3),
             std::make_tuple(0x06200000u, 0x140D0D00u, reinterpret_cast<std::uintptr_t>(&dir), "ab",
                             "", std::string("\0\1\xFF", 3)));
   EXPECT_NE(k.thread, 0u);
-  const std::chrono::sys_time<std::chrono::nanoseconds> written{
-      std::chrono::nanoseconds(k.time_ns)};
-  EXPECT_TRUE(before <= written && written <= after);
-  EXPECT_EQ(kept[1].sequence, k.sequence + 1);
-  EXPECT_EQ(kept[1].thread, k.thread);
-  EXPECT_EQ(file_contents(path), kFileHeader + record_bytes(k) + record_bytes(kept[1]));
+  const std::chrono::nanoseconds written(k.time_ns);
+  EXPECT_TRUE(before.time_since_epoch() <= written && written <= after.time_since_epoch());
+  EXPECT_EQ(kept[1].data, large);
+  EXPECT_EQ(std::tie(kept[2].sequence, kept[2].thread), std::make_tuple(k.sequence + 2, k.thread));
+  EXPECT_EQ(file_contents(path),
+            kFileHeader + record_bytes(k) + record_bytes(kept[1]) + record_bytes(kept[2]));
+  EXPECT_EQ(qmtrc_drain(&keep_into, &kept), 0u);
 
   write_file(dir.file("notes.txt"), "not a trace, keep me");
   EXPECT_EQ(qmtrc_set_file(dir.file("notes.txt").c_str()), -1);
   EXPECT_EQ(file_contents(dir.file("notes.txt")), "not a trace, keep me");
   EXPECT_EQ(qmtrc_set_file(dir.file("no/such/dir.qmtrc").c_str()), -1);
-}
-
-TEST_F(Qmtrc, DrainGivesOldestFirstInBatchesAndRemoves) {
-  // The large record does not fit in the first batch of the drain and fills the second one.
-  const std::string texts[] = {"a", std::string(200 * 1024, 'L'), "c"};
-  for (const std::string& text : texts)
-    write_text(1, 1, 0, text);
-  std::vector<Kept> records = drain_all();
-  ASSERT_EQ(records.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(records[i].data, texts[i]);
-    EXPECT_EQ(records[i].sequence, records[0].sequence + i);
-  }
-  EXPECT_EQ(qmtrc_drain(&keep_into, &records), 0u);
-
-  // Records written by the visitor wait for the next drain.
-  auto write_back = [](const qmtrc_record*, void*) { write_text(1, 1, 0, "new"); };
-  write_text(1, 1, 0, "old");
-  EXPECT_EQ(qmtrc_drain(write_back, nullptr), 1u);
-  records = drain_all();
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].data, "new");
 }
 
 // Distinct bytes everywhere, so that a piece copied from the wrong place shows.
@@ -211,6 +186,14 @@ TEST_F(Qmtrc, FullRingDropsOldestWholeAndCountsThemLost) {
   qmtrc_clear();
   EXPECT_EQ(qmtrc_lost(), 0u);
   EXPECT_EQ(drain_all().size(), 0u);
+
+  // Records written while a drain runs, here by its visitor, wait for the next drain.
+  write_text(1, 1, 0, "old");
+  auto write_back = [](const qmtrc_record*, void*) { write_text(1, 1, 0, "new"); };
+  EXPECT_EQ(qmtrc_drain(write_back, nullptr), 1u);
+  records = drain_all();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].data, "new");
 }
 
 TEST_F(Qmtrc, SinkSeesEachRecordOnceUntilRemoved) {
@@ -252,20 +235,13 @@ TEST_F(Qmtrc, SetSinkWaitsForRunningCall) {
       &blocking);
   std::thread writer([] { write_text(1, 1, 1, "blocked in sink"); });
   EXPECT_TRUE(blocking.entered.wait());
-  Event replacing;
-  bool finished_when_replaced = false;
-  std::thread replacer([&] {
-    replacing.set();
-    qmtrc_set_sink(nullptr, nullptr);
-    finished_when_replaced = blocking.finished;
-  });
-  // Releasing only once the replacer runs: a set_sink that did not wait would return while
-  // the sink is still blocked.
-  EXPECT_TRUE(replacing.wait());
-  blocking.release.set();
-  replacer.join();
+  // Released from another thread while this one replaces the sink: a set_sink that did not
+  // wait would return while the sink is still blocked.
+  std::thread releaser([&] { blocking.release.set(); });
+  qmtrc_set_sink(nullptr, nullptr);
+  EXPECT_TRUE(blocking.finished);
+  releaser.join();
   writer.join();
-  EXPECT_TRUE(finished_when_replaced);
 }
 
 // Every field of a record tells who wrote it, so that a torn record shows as a mismatch.
@@ -291,8 +267,7 @@ TEST_F(Qmtrc, ThreadsWritingWhileDrainedLoseAndTearNothing) {
   std::vector<std::uint32_t> next(kWriters, 0), thread_of(kWriters, 0);
   for (std::size_t i = 0; i < records.size(); ++i) {
     const Kept& r = records[i];
-    ASSERT_LT(r.kind, kWriters);
-    const std::uint32_t w = r.kind, n = next[w]++;
+    const std::uint32_t w = r.kind, n = next.at(w)++;
     ASSERT_EQ(r.tracepoint, n) << "writer " << w;
     EXPECT_EQ(r.object, w * kPerWriter + n);
     EXPECT_EQ(r.data, std::to_string(w) + ":" + std::to_string(n));
@@ -364,7 +339,7 @@ std::string dump(const std::string& path, const qmtrc::dump::DumpOptions& option
   return out.str();
 }
 
-TEST_F(Qmtrc, DumpShowsColumnsAndFilters) {
+TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
   temp_dir dir;
   const std::string path = dir.file("known.qmtrc");
   write_file(path, known_trace());
@@ -412,17 +387,14 @@ TEST_F(Qmtrc, DumpShowsColumnsAndFilters) {
 {"ph":"i","s":"t","name":"state qmgl_timer::create","cat":"state","ts":10000000.000,"pid":2,"tid":1,"args":{"seq":1,"object":"0x1","text":"été"}}
 ],"displayTimeUnit":"ns","otherData":{"start":"2025-01-31T08:15:02.123456Z"}}
 )");
-}
 
-TEST_F(Qmtrc, DumpOfCutOrDamagedFile) {
-  temp_dir dir;
-  const std::string path = dir.file("damaged.qmtrc"), whole = known_trace(8);
+  const std::string whole = known_trace(8);
   const std::string last = known_trace().substr(whole.size()), h = kFileHeader.substr(0, 8);
   const struct {
     std::string bytes;
     bool read;
     const char *error, *shown;
-  } cases[] = {
+  } damaged[] = {
       {whole + last.substr(0, 55), true,
        "truncated last record at offset 462 (55 of 57 bytes), not shown", "01234567"},
       {whole + last.substr(0, 10), true,
@@ -436,7 +408,7 @@ TEST_F(Qmtrc, DumpOfCutOrDamagedFile) {
       {h + little_endian(1, 4) + little_endian(8, 4), false, "bad file header size 8", ""},
       {h + little_endian(1, 4) + little_endian(20, 4), false, "truncated file header", ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : damaged) {
     SCOPED_TRACE(c.error);
     write_file(path, c.bytes);
     EXPECT_EQ(dump(path, {}, c.read, c.error), lines(c.shown));
