@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <future>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,20 +39,18 @@ struct Kept {
 };
 
 void keep_into(const qmtrc_record* r, void* context) {
-  std::string data[3];
-  for (int i = 0; i < 3; ++i) {
+  auto item = [r](int i) {
     EXPECT_NE(r->data[i], nullptr);  // also for an empty item
-    data[i].assign(reinterpret_cast<const char*>(r->data[i]), r->length[i]);
-  }
+    return std::string(reinterpret_cast<const char*>(r->data[i]), r->length[i]);
+  };
   static_cast<std::vector<Kept>*>(context)->push_back({r->sequence, r->time_ns, r->object,
-                                                       r->thread, r->kind, r->tracepoint, data[0],
-                                                       data[1], data[2]});
+                                                       r->thread, r->kind, r->tracepoint, item(0),
+                                                       item(1), item(2)});
 }
 
 std::vector<Kept> drain_all() {
   std::vector<Kept> records;
-  const std::size_t visited = qmtrc_drain(&keep_into, &records);
-  EXPECT_EQ(visited, records.size());
+  qmtrc_drain(&keep_into, &records);
   return records;
 }
 
@@ -78,14 +75,6 @@ std::string record_bytes(const Kept& r) {
          le(r.thread, 4) + le(r.sequence, 8) + le(r.time_ns, 8) + le(r.object, 8) +
          le(r.data.size(), 4) + le(r.data2.size(), 4) + le(r.data3.size(), 4) + data;
 }
-
-// A one-shot signal whose wait gives up after a time limit instead of hanging a test.
-struct Event {
-  std::promise<void> promise;
-  std::shared_future<void> future = promise.get_future().share();
-  void set() { promise.set_value(); }
-  bool wait() const { return future.wait_for(30s) == std::future_status::ready; }
-};
 
 class Qmtrc : public ::testing::Test {
  protected:
@@ -222,22 +211,23 @@ TEST_F(Qmtrc, SinkSeesEachRecordOnceUntilRemoved) {
 
 TEST_F(Qmtrc, SetSinkWaitsForRunningCall) {
   struct Blocking {
-    Event entered, release;
+    std::promise<void> entered, release;
     std::atomic<bool> finished{false};
   } blocking;
+  std::future<void> entered = blocking.entered.get_future();
   qmtrc_set_sink(
       [](const qmtrc_record*, void* context) {
         auto* b = static_cast<Blocking*>(context);
-        b->entered.set();
-        b->release.wait();
+        b->entered.set_value();
+        b->release.get_future().wait_for(30s);  // a time limit, not a pause
         b->finished = true;
       },
       &blocking);
   std::thread writer([] { write_text(1, 1, 1, "blocked in sink"); });
-  EXPECT_TRUE(blocking.entered.wait());
+  EXPECT_EQ(entered.wait_for(30s), std::future_status::ready);
   // Released from another thread while this one replaces the sink: a set_sink that did not
   // wait would return while the sink is still blocked.
-  std::thread releaser([&] { blocking.release.set(); });
+  std::thread releaser([&] { blocking.release.set_value(); });
   qmtrc_set_sink(nullptr, nullptr);
   EXPECT_TRUE(blocking.finished);
   releaser.join();
@@ -279,10 +269,8 @@ TEST_F(Qmtrc, ThreadsWritingWhileDrainedLoseAndTearNothing) {
   EXPECT_EQ(std::adjacent_find(thread_of.begin(), thread_of.end()), thread_of.end());
 }
 
-// A trace of two runs, written byte by byte so that its times and threads are known: an
-// operation on thread 1 with an inner one whose exit is missing; on thread 2 an error text, an
-// exit without entry and an operation left open; on thread 3 a record of no known kind and an
-// exit with a text; and a second run of the program 10 s later.
+// Two runs of a program: on thread 1 an operation with an inner one whose exit is missing; on
+// thread 2 an error, an exit without entry, an operation left open; on thread 3 an unknown kind.
 constexpr std::uint64_t kStart = 1738311302123456789;  // 2025-01-31T08:15:02.123456789Z
 
 const Kept kKnownTrace[] = {
@@ -291,11 +279,9 @@ const Kept kKnownTrace[] = {
      "reset \"no\"\t\x01\\\r\n\x7f"},
     {3, kStart + 2000, 0x10, 1, kind_word(kind::inner_entered), tp::file_seek, ""},
     {4, kStart + 3250, 0x10, 1, kind_word(kind::public_left), tp::file_read, little_endian(0, 4)},
-    {5, kStart + 4000, 0x20, 2, kind_word(kind::public_left), tp::socket_read,
-     little_endian(0x68, 4)},
+    {5, kStart + 4000, 0x20, 2, kind_word(kind::public_left_in_exception), tp::socket_read, "abc"},
     {6, kStart + 5000, 0x30, 2, kind_word(kind::public_entered), tp::timer_remove, "ab\x80"},
     {7, kStart + 6000, 0x0123456789ABCDEF, 3, 0x06990000, tracepoint(0x7E, 0x05), ""},
-    {8, kStart + 6500, 0x10, 3, kind_word(kind::inner_left_in_exception), tp::file_seek, "abc"},
     {1, kStart + 10'000'000'000, 0x1, 1, kind_word(kind::state_note), tp::timer_create,
      "\xC3\xA9t\xC3\xA9"},
 };
@@ -306,12 +292,10 @@ const char* const kKnownLines[] = {
     "\n",
     "     3 2025-01-31T08:15:02.123458Z t1   inner-entered qmgl_file::seek 0x10\n",
     "     4 2025-01-31T08:15:02.123460Z t1   left qmgl_file::read 0x10 code=0x00000000\n",
-    "     5 2025-01-31T08:15:02.123460Z t2   left qmgl_socket::read 0x20 code=0x00000068\n",
+    "     5 2025-01-31T08:15:02.123460Z t2   left-in-exception qmgl_socket::read 0x20 \"abc\"\n",
     "     6 2025-01-31T08:15:02.123461Z t2   entered qmgl_timer::remove 0x30 \"ab\x80\"\n",
     "     7 2025-01-31T08:15:02.123462Z t3   kind_0x06990000 class_0x7e::op_0x05 "
     "0x123456789abcdef\n",
-    "     8 2025-01-31T08:15:02.123463Z t3   inner-left-in-exception qmgl_file::seek 0x10 "
-    "\"abc\"\n",
     "     1 2025-01-31T08:15:12.123456Z t1   state qmgl_timer::create 0x1 \"\xC3\xA9t\xC3\xA9\"\n",
 };
 
@@ -345,11 +329,10 @@ TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
   write_file(path, known_trace());
   const struct {
     const char *levels, *threads, *tracepoints, *text, *shown;
-  } cases[] = {{nullptr, nullptr, nullptr, nullptr, "012345678"},
-               {"inner", nullptr, nullptr, nullptr, "2"},
+  } cases[] = {{nullptr, nullptr, nullptr, nullptr, "01234567"},
                {"operation-exit", "1", nullptr, nullptr, "3"},
-               {nullptr, "3,1", nullptr, nullptr, "023678"},
-               {nullptr, nullptr, "qmgl_file::seek,class_0x7e, qmgl_timer", nullptr, "25678"},
+               {nullptr, "3,1", nullptr, nullptr, "02367"},
+               {nullptr, nullptr, "qmgl_file::seek,class_0x7e, qmgl_timer", nullptr, "2567"},
                {"error", nullptr, nullptr, "reset", "1"},
                {"state", nullptr, nullptr, "reset", ""}};
   for (const auto& c : cases) {
@@ -380,38 +363,36 @@ TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
 {"ph":"B","name":"qmgl_file::seek","cat":"inner","ts":2.000,"pid":1,"tid":1,"args":{"seq":3,"object":"0x10"}},
 {"ph":"E","name":"qmgl_file::seek","cat":"operation","ts":3.250,"pid":1,"tid":1,"args":{"exit":"none"}},
 {"ph":"E","name":"qmgl_file::read","cat":"operation","ts":3.250,"pid":1,"tid":1,"args":{"exit":"left","code":"0x00000000"}},
-{"ph":"i","s":"t","name":"left qmgl_socket::read","cat":"operation","ts":4.000,"pid":1,"tid":2,"args":{"seq":5,"object":"0x20","code":"0x00000068"}},
+{"ph":"i","s":"t","name":"left-in-exception qmgl_socket::read","cat":"operation-exit","ts":4.000,"pid":1,"tid":2,"args":{"seq":5,"object":"0x20","text":"abc"}},
 {"ph":"B","name":"qmgl_timer::remove","cat":"operation","ts":5.000,"pid":1,"tid":2,"args":{"seq":6,"object":"0x30","text":"ab\\x80"}},
 {"ph":"i","s":"t","name":"kind_0x06990000 class_0x7e::op_0x05","cat":"other","ts":6.000,"pid":1,"tid":3,"args":{"seq":7,"object":"0x123456789abcdef"}},
-{"ph":"i","s":"t","name":"inner-left-in-exception qmgl_file::seek","cat":"inner-exit","ts":6.500,"pid":1,"tid":3,"args":{"seq":8,"object":"0x10","text":"abc"}},
 {"ph":"i","s":"t","name":"state qmgl_timer::create","cat":"state","ts":10000000.000,"pid":2,"tid":1,"args":{"seq":1,"object":"0x1","text":"été"}}
 ],"displayTimeUnit":"ns","otherData":{"start":"2025-01-31T08:15:02.123456Z"}}
 )");
 
-  const std::string whole = known_trace(8);
+  const std::string whole = known_trace(7);
   const std::string last = known_trace().substr(whole.size()), h = kFileHeader.substr(0, 8);
   const struct {
     std::string bytes;
     bool read;
-    const char *error, *shown;
+    const char* error;
   } damaged[] = {
       {whole + last.substr(0, 55), true,
-       "truncated last record at offset 462 (55 of 57 bytes), not shown", "01234567"},
+       "truncated last record at offset 406 (55 of 57 bytes), not shown"},
       {whole + last.substr(0, 10), true,
-       "truncated last record at offset 462 (10 bytes of its header), not shown", "01234567"},
+       "truncated last record at offset 406 (10 bytes of its header), not shown"},
       {whole + "\x40" + std::string(51, '\0'), false,
-       "corrupt record at offset 462: its size 64 does not match its lengths", "01234567"},
-      {"QMTRC\n", false, "not a qmtrc trace file", ""},
-      {"QMTRX" + kFileHeader.substr(5), false, "not a qmtrc trace file", ""},
-      {h + little_endian(2, 4) + little_endian(16, 4), false, "unsupported trace file version 2",
-       ""},
-      {h + little_endian(1, 4) + little_endian(8, 4), false, "bad file header size 8", ""},
-      {h + little_endian(1, 4) + little_endian(20, 4), false, "truncated file header", ""},
+       "corrupt record at offset 406: its size 64 does not match its lengths"},
+      {"QMTRC\n", false, "not a qmtrc trace file"},
+      {"QMTRX" + kFileHeader.substr(5), false, "not a qmtrc trace file"},
+      {h + little_endian(2, 4) + little_endian(16, 4), false, "unsupported trace file version 2"},
+      {h + little_endian(1, 4) + little_endian(8, 4), false, "bad file header size 8"},
+      {h + little_endian(1, 4) + little_endian(20, 4), false, "truncated file header"},
   };
   for (const auto& c : damaged) {
     SCOPED_TRACE(c.error);
     write_file(path, c.bytes);
-    EXPECT_EQ(dump(path, {}, c.read, c.error), lines(c.shown));
+    EXPECT_EQ(dump(path, {}, c.read, c.error), lines(c.bytes.starts_with(whole) ? "0123456" : ""));
   }
   EXPECT_EQ(dump(dir.file("missing"), {}, false,
                  "cannot open the file: " + std::string(std::strerror(ENOENT))),
