@@ -105,8 +105,7 @@ TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
 TEST_F(Qmtrc, RecordReachesRingAndFileWhole) {
   temp_dir dir;
   const std::string path = dir.file("run.qmtrc"), large(200 * 1024, 'L');
-  char first[] = "ab";
-  unsigned char third[] = {0, 1, 0xFF};
+  char first[] = "ab", third[] = "\0\1\xFF";
   for (int run = 0; run < 2; ++run) {  // the second run appends to the first one's file
     ASSERT_EQ(qmtrc_set_file(path.c_str()), 0);
     trcwriterec(0x06200000, 0x140D0D00, &dir, 2, first, 0, nullptr, 3, third);
