@@ -79,11 +79,12 @@ class Qmtrc : public ::testing::Test {
  protected:
   static constexpr std::size_t kCapacity = std::size_t{4} << 20;  // the default
   void TearDown() override {
-    qmtrc_set_file(nullptr);  // before the test's folder goes: Windows keeps an open file
+    qmtrc_set_file(nullptr);  // before dir goes: Windows does not remove an open file
     qmtrc_set_sink(nullptr, nullptr);
     qmtrc_set_ring_capacity(kCapacity);
     qmtrc_clear();
   }
+  temp_dir dir;
 };
 
 TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
@@ -103,7 +104,6 @@ TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
 }
 
 TEST_F(Qmtrc, RecordReachesRingAndFileWhole) {
-  temp_dir dir;
   const std::string path = dir.file("run.qmtrc"), large(200 * 1024, 'L');
   char first[] = "ab", third[] = "\0\1\xFF";
   for (int run = 0; run < 2; ++run) {  // the second run appends to the first one's file
@@ -305,7 +305,6 @@ std::string dump(const std::string& path, const qmtrc::dump::DumpOptions& option
 }
 
 TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
-  temp_dir dir;
   const std::string path = dir.file("known.qmtrc");
   write_file(path, known_trace());
   const struct {
