@@ -260,10 +260,11 @@ const Kept kKnownTrace[] = {
     {2, kStart + 1500, 0x20, 2, kind_word(kind::error_text), tp::socket_read, "\"no\"\t\x01\\\r\n"},
     {3, kStart + 2000, 0x10, 1, kind_word(kind::inner_entered), tp::file_seek, ""},
     {4, kStart + 3250, 0x10, 1, kind_word(kind::public_left), tp::file_read, little_endian(0, 4)},
-    {5, kStart + 4000, 0x20, 2, kind_word(kind::public_left_in_exception), tp::socket_read, "abc",
-     "", "\x7f"},
+    {5, kStart + 4000, 0x20, 2, kind_word(kind::public_left_in_exception), tp::socket_read,
+     "a\x7f"},
     {6, kStart + 5000, 0x30, 2, kind_word(kind::public_entered), tp::timer_remove, "ab\x80"},
     {7, kStart + 6000, 0x123456789, 3, 0x06990000, tracepoint(0x7E, 0x05), ""},
+    {8, kStart + 6500, 0x10, 3, kind_word(kind::inner_left), tp::file_seek, ""},
     {1, kStart + 10'000'000'000, 0x1, 1, kind_word(kind::state_note), tp::timer_create, "\xC3\xA9"},
 };
 const char* const kKnownLines[] = {
@@ -272,10 +273,10 @@ const char* const kKnownLines[] = {
     "\"\\\"no\\\"\\t\\x01\\\\\\r\\n\"\n",
     "     3 2025-01-31T08:15:02.123458Z t1   inner-entered qmgl_file::seek 0x10\n",
     "     4 2025-01-31T08:15:02.123460Z t1   left qmgl_file::read 0x10 code=0x00000000\n",
-    "     5 2025-01-31T08:15:02.123460Z t2   left-in-exception qmgl_socket::read 0x20 \"abc\" "
-    "\"\\x7f\"\n",
+    "     5 2025-01-31T08:15:02.123460Z t2   left-in-exception qmgl_socket::read 0x20 \"a\\x7f\"\n",
     "     6 2025-01-31T08:15:02.123461Z t2   entered qmgl_timer::remove 0x30 \"ab\x80\"\n",
     "     7 2025-01-31T08:15:02.123462Z t3   kind_0x06990000 class_0x7e::op_0x05 0x123456789\n",
+    "     8 2025-01-31T08:15:02.123463Z t3   inner-left qmgl_file::seek 0x10\n",
     "     1 2025-01-31T08:15:12.123456Z t1   state qmgl_timer::create 0x1 \"\xC3\xA9\"\n",
 };
 
@@ -308,10 +309,10 @@ TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
   write_file(path, known_trace());
   const struct {
     const char *levels, *threads, *tracepoints, *text, *shown;
-  } cases[] = {{nullptr, nullptr, nullptr, nullptr, "01234567"},
+  } cases[] = {{nullptr, nullptr, nullptr, nullptr, "012345678"},
                {"operation-exit", "1", nullptr, nullptr, "3"},
-               {nullptr, "3,1", nullptr, nullptr, "02367"},
-               {nullptr, nullptr, "qmgl_file::seek,class_0x7e, qmgl_timer", nullptr, "2567"},
+               {nullptr, "3,1", nullptr, nullptr, "023678"},
+               {nullptr, nullptr, "qmgl_file::seek,class_0x7e, qmgl_timer", nullptr, "25678"},
                {"error", nullptr, nullptr, "no", "1"},
                {"state", nullptr, nullptr, "no", ""}};
   for (const auto& c : cases) {
@@ -339,27 +340,27 @@ TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
 {"ph":"B","name":"qmgl_file::seek","cat":"inner","ts":2.000,"pid":1,"tid":1,"args":{"seq":3,"object":"0x10"}},
 {"ph":"E","name":"qmgl_file::seek","cat":"operation","ts":3.250,"pid":1,"tid":1,"args":{"exit":"none"}},
 {"ph":"E","name":"qmgl_file::read","cat":"operation","ts":3.250,"pid":1,"tid":1,"args":{"exit":"left","code":"0x00000000"}},
-{"ph":"i","s":"t","name":"left-in-exception qmgl_socket::read","cat":"operation-exit","ts":4.000,"pid":1,"tid":2,"args":{"seq":5,"object":"0x20","text":"abc","text3":")"
+{"ph":"i","s":"t","name":"left-in-exception qmgl_socket::read","cat":"operation-exit","ts":4.000,"pid":1,"tid":2,"args":{"seq":5,"object":"0x20","text":"a)"
                                  "\x7f"
                                  R"("}},
 {"ph":"B","name":"qmgl_timer::remove","cat":"operation","ts":5.000,"pid":1,"tid":2,"args":{"seq":6,"object":"0x30","text":"ab\\x80"}},
 {"ph":"i","s":"t","name":"kind_0x06990000 class_0x7e::op_0x05","cat":"other","ts":6.000,"pid":1,"tid":3,"args":{"seq":7,"object":"0x123456789"}},
+{"ph":"i","s":"t","name":"inner-left qmgl_file::seek","cat":"inner","ts":6.500,"pid":1,"tid":3,"args":{"seq":8,"object":"0x10"}},
 {"ph":"i","s":"t","name":"state qmgl_timer::create","cat":"state","ts":10000000.000,"pid":2,"tid":1,"args":{"seq":1,"object":"0x1","text":"é"}}
 ],"displayTimeUnit":"ns","otherData":{"start":"2025-01-31T08:15:02.123456Z"}}
 )");
 
-  const std::string whole = known_trace(7);
-  const std::string last = known_trace().substr(whole.size()), h = kFileHeader.substr(0, 8);
+  const std::string whole = known_trace(8), h = kFileHeader.substr(0, 8);
   const struct {
     std::string bytes;
     std::string_view error;
   } damaged[] = {
-      {whole + last.substr(0, 53),
-       "truncated last record at offset 400 (53 of 54 bytes), not shown"},
-      {whole + last.substr(0, 10),
-       "truncated last record at offset 400 (10 bytes of its header), not shown"},
+      {known_trace().substr(0, whole.size() + 53),
+       "truncated last record at offset 450 (53 of 54 bytes), not shown"},
+      {known_trace().substr(0, whole.size() + 10),
+       "truncated last record at offset 450 (10 bytes of its header), not shown"},
       {whole + "\x40" + std::string(51, '\0'),
-       "corrupt record at offset 400: its size 64 does not match its lengths"},
+       "corrupt record at offset 450: its size 64 does not match its lengths"},
       {"QMTRC\n", "not a qmtrc trace file"},
       {"QMTRX" + kFileHeader.substr(5), "not a qmtrc trace file"},
       {h + little_endian(2, 4) + little_endian(16, 4), "unsupported trace file version 2"},
@@ -371,7 +372,7 @@ TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
     write_file(path, c.bytes);
     const bool read = c.error.starts_with("truncated last");  // the records before are shown
     EXPECT_EQ(dump(path, {}, read, std::string(c.error)),
-              lines(c.bytes.starts_with(whole) ? "0123456" : ""));
+              lines(c.bytes.starts_with(whole) ? "01234567" : ""));
   }
   EXPECT_EQ(dump(dir.file("missing"), {}, false,
                  "cannot open the file: " + std::string(std::strerror(ENOENT))),
