@@ -15,13 +15,15 @@
 #define WYGL_TESTS_SUPPORT_RPC_PEERS_H
 
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <future>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_value.h>
@@ -38,14 +40,9 @@ inline constexpr auto wait_limit = std::chrono::seconds(30);
 // A listening RPC endpoint on a free loopback port.
 class rpc_endpoint {
  public:
-  rpc_endpoint()
-      : _service(_services.add("rpc")),
-        _factory(
-            std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp)) {}
-
+  rpc_endpoint() : _service(_services.add("rpc")) { restart(); }
   char const* service() const { return _service.c_str(); }
-  // Names one more free loopback port.
-  std::string another_service() { return _services.add("rpc"); }
+  std::string another_service() { return _services.add("rpc"); }  // one more free port
   qmgl_rpc_server_factory& factory() { return *_factory; }
   // Closes the listening socket and listens again on the same port (a restarted server).
   void restart() {
@@ -59,22 +56,18 @@ class rpc_endpoint {
   std::unique_ptr<qmgl_rpc_server_factory> _factory;
 };
 
-// Requests whose socket reads wait at most `seconds`, and whose socket a test may reach.
-struct bounded_server_request : qmgl_rpc_server_request {
-  explicit bounded_server_request(qmgl_rpc_server& server, int seconds = wait_seconds)
-      : qmgl_rpc_server_request(server) {
-    _socket.doSelectWait(seconds);
+// A client or server request whose socket reads wait at most `seconds`, and whose socket a
+// test may reach.
+template <class Request>
+struct bounded : Request {
+  template <class Connection>
+  explicit bounded(Connection& connection, int seconds = wait_seconds) : Request(connection) {
+    this->_socket.doSelectWait(seconds);
   }
-  qmgl_socket& socket() { return _socket; }
+  qmgl_socket& socket() { return this->_socket; }
 };
-
-struct bounded_client_request : qmgl_rpc_client_request {
-  explicit bounded_client_request(qmgl_rpc_client& client, int seconds = wait_seconds)
-      : qmgl_rpc_client_request(client) {
-    _socket.doSelectWait(seconds);
-  }
-  qmgl_socket& socket() { return _socket; }
-};
+using bounded_client_request = bounded<qmgl_rpc_client_request>;
+using bounded_server_request = bounded<qmgl_rpc_server_request>;
 
 // Runs serve on a new thread with the next connection accepted from factory.
 template <class Serve>
@@ -106,36 +99,36 @@ inline void echo_values(qmgl_rpc_server& server, int seconds = wait_seconds) {
   try {
     while (!server.is_client_dead())
       echo_one_request(server, seconds);
-  } catch (int) {
-    // The client closed the connection.
+  } catch (int) {  // the client closed the connection
   }
+}
+
+// Every character of the current message, up to and including its 0x00.
+inline std::string read_message(qmgl_rpc_input_output& stream) {
+  std::string text;
+  while (!stream.empty())
+    text += stream.get_char();
+  return text;
 }
 
 // A raw TCP peer: writes bytes as given and reads whole messages.
 class raw_peer {
  public:
-  // The client end, connected to service on 127.0.0.1.
-  explicit raw_peer(char const* service)
-      : _socket(std::make_unique<qmgl_socket>(service, "127.0.0.1")) {
-    _socket->doSelectWait(wait_seconds);
-  }
-  // The server end: the next connection accepted from factory.
-  explicit raw_peer(qmgl_socket_factory& factory)
-      : _socket(std::make_unique<qmgl_socket>(factory)) {
-    _socket->doSelectWait(wait_seconds);
-  }
+  // The client end, connected to service on 127.0.0.1, or the server end: the next
+  // connection accepted from factory.
+  explicit raw_peer(char const* service) : raw_peer(new qmgl_socket(service, "127.0.0.1")) {}
+  explicit raw_peer(qmgl_socket_factory& factory) : raw_peer(new qmgl_socket(factory)) {}
 
   qmgl_socket& socket() { return *_socket; }
+  void close() { _socket->close_socket(); }
 
-  void send(std::string const& bytes) {
-    std::string copy = bytes;
-    for (std::size_t sent = 0; sent < copy.size();)
-      sent += _socket->write(copy.data() + sent, static_cast<unsigned>(copy.size() - sent));
+  void send(std::string bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();)
+      sent += _socket->write(bytes.data() + sent, static_cast<unsigned>(bytes.size() - sent));
   }
 
-  // Every byte up to and including the next 0x00. Throws what the socket's read throws (the
-  // unsigned long 10060 when nothing comes within wait_seconds); stops early at the peer's
-  // close.
+  // Every byte up to and including the next 0x00, or up to the peer's close. Throws what the
+  // socket's read throws (the unsigned long 10060 when nothing comes within wait_seconds).
   std::string receive_message() {
     std::size_t end;
     for (std::size_t from = 0; (end = _pending.find('\0', from)) == std::string::npos;) {
@@ -149,16 +142,16 @@ class raw_peer {
 
   // The next count bytes, whatever they are.
   std::string receive_bytes(std::size_t count) {
-    while (_pending.size() < count)
-      if (!read_more()) break;
+    while (_pending.size() < count && read_more()) {
+    }
     std::string bytes = _pending.substr(0, count);
     _pending.erase(0, bytes.size());
     return bytes;
   }
 
-  void close() { _socket->close_socket(); }
-
  private:
+  explicit raw_peer(qmgl_socket* socket) : _socket(socket) { _socket->doSelectWait(wait_seconds); }
+
   bool read_more() {
     char chunk[65536];
     unsigned int const n = _socket->read(chunk, sizeof chunk);
@@ -177,15 +170,29 @@ inline constexpr std::uint32_t kind_wait = wytr::kind_word(wytr::kind::wait_note
 inline constexpr std::uint32_t kind_entered = wytr::kind_word(wytr::kind::public_entered);
 inline constexpr std::uint32_t kind_left = wytr::kind_word(wytr::kind::public_left);
 
-// The int that call threw (0 for a closed connection); nothing when it threw no int.
+// What call let out, as a text: "nothing", "int N" (0 for a closed connection), "unsigned
+// long" (a failed or timed-out read), the type of an exc_t (with the code, file and message
+// of a refused message) or the text of a std::exception.
 template <class Call>
-std::optional<int> thrown_int(Call&& call) {
+std::string what_leaves(Call&& call) {
   try {
     call();
   } catch (int code) {
-    return code;
+    return "int " + std::to_string(code);
+  } catch (unsigned long) {
+    return "unsigned long";
+  } catch (exc_range_overflow_t const& e) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.code));
+    return std::string("exc_range_overflow_t ") + code + " " + e.file + ": " + e.message;
+  } catch (exc_invalid_token_t const&) {
+    return "exc_invalid_token_t";
+  } catch (exc_t const&) {
+    return "exc_t";
+  } catch (std::exception const& e) {
+    return e.what();
   }
-  return std::nullopt;
+  return "nothing";
 }
 
 // The records of the given trace class, in order.
