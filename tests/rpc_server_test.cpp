@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,23 +18,19 @@ struct RpcServer : ::testing::Test {
   rpc_endpoint endpoint;
 };
 
-using note = std::pair<std::uint32_t, std::string>;
-template <class... Notes>
-std::vector<note> in_order(Notes... notes) {
-  return {notes...};
-}
-
 // One request from a raw client, well-behaved or not, to a handler that writes its reply,
 // reads the first value, drops the rest and may then fail. What leaves the handler's request,
 // whether the client is then marked dead, what the client receives, the state notes and error
 // texts of the server's requests; a client that is not dead is answered in step after that.
 TEST_F(RpcServer, AnswersRawClientsAndMarksThemDeadWhenTheConnectionFails) {
   constexpr std::uint32_t tp_destructor = wytr::tp::rpc_server_request_destructor;
-  note const replying{tp_destructor, "!_server->_is_client_dead"};
-  note const dead_reading{wytr::tp::rpc_server_request_fill_buffer, "set _server->_is_client_dead"};
-  note const dead_sending{wytr::tp::rpc_server_request_really_flush_buffer, dead_reading.second};
-  note const dead_replying{tp_destructor, dead_reading.second};
-  note const dropped{tp_destructor, "ERROR: Failure dropped during unwinding: CLIENT DIED"};
+  char const* const marked = "set _server->_is_client_dead";
+  note const replying{kind_state, tp_destructor, "!_server->_is_client_dead"};
+  note const dead_reading{kind_state, wytr::tp::rpc_server_request_fill_buffer, marked};
+  note const dead_sending{kind_state, wytr::tp::rpc_server_request_really_flush_buffer, marked};
+  note const dead_replying{kind_state, tp_destructor, marked};
+  note const dropped{kind_error, tp_destructor,
+                     "ERROR: Failure dropped during unwinding: CLIENT DIED"};
   std::size_t const none = qmgl_rpc_no_message_limit;
   struct exchange {
     char const* name;
@@ -105,13 +100,7 @@ TEST_F(RpcServer, AnswersRawClientsAndMarksThemDeadWhenTheConnectionFails) {
     ASSERT_TRUE(finished(served));
     EXPECT_EQ(left, e.left);
     EXPECT_EQ(dead, e.dead);
-    std::vector<note> notes;
-    for (captured_record const& r :
-         records_of_class(capture.take(), wytr::class_id::rpc_server_request)) {
-      EXPECT_EQ(r.kind, r.data.rfind("ERROR: ", 0) == 0 ? kind_error : kind_state) << r.data;
-      notes.emplace_back(r.tracepoint, r.data);
-    }
-    EXPECT_EQ(notes, e.notes);
+    EXPECT_EQ(notes_of_class(capture.take(), wytr::class_id::rpc_server_request), e.notes);
   }
 }
 

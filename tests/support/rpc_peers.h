@@ -20,6 +20,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -201,6 +202,20 @@ inline std::vector<captured_record> records_of_class(std::vector<captured_record
   return records_where(all, [class_number](captured_record const& r) {
     return ((r.tracepoint >> 16) & 0xFFu) == class_number;
   });
+}
+
+// A record's kind, tracepoint and text: what the records of several objects are compared by.
+using note = std::tuple<std::uint32_t, std::uint32_t, std::string>;
+template <class... Notes>
+std::vector<note> in_order(Notes... notes) {
+  return {notes...};
+}
+inline std::vector<note> notes_of_class(std::vector<captured_record> const& all,
+                                        std::uint8_t class_number) {
+  std::vector<note> notes;
+  for (captured_record const& r : records_of_class(all, class_number))
+    notes.emplace_back(r.kind, r.tracepoint, r.data);
+  return notes;
 }
 
 #endif  // WYGL_TESTS_SUPPORT_RPC_PEERS_H
