@@ -29,9 +29,7 @@ int make_calls(qmgl_rpc_client& client, int thread) {
   for (int call = 0; call < calls_per_thread; ++call) {
     std::size_t const size = call % 200 == 199 ? 16384 + std::size_t{5461} * (call / 200) % 49153
                                                : 17 + std::size_t{37} * call % 1024;
-    std::string text(size, ' ');
-    for (std::size_t i = 0; i < size; ++i)
-      text[i] = static_cast<char>('a' + (i + static_cast<std::size_t>(thread * 7 + call)) % 26);
+    std::string const text(size, static_cast<char>('a' + (thread + call) % 26));
     std::vector<qmgl_value> const sent = {
         thread, call, text.c_str(),
         bin({static_cast<unsigned char>(thread), static_cast<unsigned char>(call), 0x00, 0xff})};

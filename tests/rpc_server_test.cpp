@@ -12,6 +12,8 @@
 #include "support/rpc_peers.h"
 #include "support/value_helpers.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 struct RpcServer : ::testing::Test {
@@ -32,35 +34,35 @@ TEST_F(RpcServer, AnswersRawClientsAndMarksThemDeadWhenTheConnectionFails) {
   note const dropped{kind_error, tp_destructor,
                      "ERROR: Failure dropped during unwinding: CLIENT DIED"};
   std::size_t const none = qmgl_rpc_no_message_limit;
+  std::string const answered = "reply\0"s + text_of(qmgl_value(7)) + '\0';
   struct exchange {
     char const* name;
     std::size_t limit;
-    std::string request;
-    bool client_leaves, reply_fails, handler_fails;
+    std::string request;  // without its 0x00 when the client leaves mid request
+    bool reply_fails, handler_fails;
     char const* left;
     bool dead;
-    std::string reply;
+    std::string received;
     std::vector<note> notes;
   } const exchanges[] = {
-      {"rest dropped", none, std::string("1 2 'three' (4, 5)\0", 19), false, false, false,
-       "nothing", false, std::string("reply\0", 6), in_order(replying, replying, dead_reading)},
-      {"garbage", none, std::string("%%% and more garbage\0", 21), false, false, false,
-       "exc_invalid_token_t", false, std::string("reply\0", 6),
+      {"rest dropped", none, "1 2 'three' (4, 5)\0"s, false, false, "nothing", false, answered,
        in_order(replying, replying, dead_reading)},
-      {"client leaves mid request", none, "'unfinished", true, false, false, "int 0", true, "",
+      {"garbage", none, "%%% and more garbage\0"s, false, false, "exc_invalid_token_t", false,
+       answered, in_order(replying, replying, dead_reading)},
+      {"client leaves mid request", none, "'unfinished", false, false, "int 0", true, "",
        in_order(dead_reading)},
-      {"failed reply", none, std::string("1\0", 2), false, true, false, "exc_t", true, "",
+      {"failed reply", none, "1\0"s, true, false, "exc_t", true, "",
        in_order(replying, dead_sending, dead_replying)},
-      {"failed reply while the handler fails", none, std::string("1\0", 2), false, true, true,
-       "handler failure", true, "", in_order(replying, dead_sending, dead_replying, dropped)},
+      {"failed reply while the handler fails", none, "1\0"s, true, true, "handler failure", true,
+       "", in_order(replying, dead_sending, dead_replying, dropped)},
       // A request may have as many bytes as the limit before its 0x00; one more is refused:
       // the handler sees the exception, its reply still goes out, and the connection ends.
-      {"request at the incoming limit", 8, std::string("'abcdef'\0", 9), false, false, false,
-       "nothing", false, std::string("reply\0", 6), in_order(replying, replying, dead_reading)},
-      {"request over the incoming limit", 8, std::string("'abcdefg'\0", 10), false, false, false,
+      {"request at the incoming limit", 8, "'abcdef'\0"s, false, false, "nothing", false, answered,
+       in_order(replying, replying, dead_reading)},
+      {"request over the incoming limit", 8, "'abcdefg'\0"s, false, false,
        "exc_range_overflow_t 0x20030008 src/qmgl/qmgl_rpc: RPC message longer than the limit of "
        "8 bytes",
-       true, std::string("reply\0", 6), in_order(dead_reading)},
+       true, "reply\0"s, in_order(dead_reading)},
   };
   for (exchange const& e : exchanges) {
     SCOPED_TRACE(e.name);
@@ -85,21 +87,17 @@ TEST_F(RpcServer, AnswersRawClientsAndMarksThemDeadWhenTheConnectionFails) {
       dead = server.is_client_dead();
       echo_values(server);
     });
+    bool const leaves = e.request.back() != '\0';
     client.send(e.request);
-    if (e.client_leaves) {
-      client.close();
-    } else if (e.dead) {
-      EXPECT_EQ(client.receive_message(), e.reply);
-      EXPECT_EQ(client.receive_message(), "") << "the connection's end";
-    } else {
-      EXPECT_EQ(client.receive_message(), e.reply);
-      client.send(std::string("7\0", 2));
-      EXPECT_EQ(client.receive_message(), text_of(qmgl_value(7)) + '\0');
-      client.close();
-    }
+    if (leaves) client.close();
+    std::string received = leaves ? "" : client.receive_message();
+    if (!e.dead) client.send("7\0"s);
+    if (!leaves) received += client.receive_message();  // the echo, or the connection's end
+    client.close();
     ASSERT_TRUE(finished(served));
     EXPECT_EQ(left, e.left);
     EXPECT_EQ(dead, e.dead);
+    EXPECT_EQ(received, e.received);
     EXPECT_EQ(notes_of_class(capture.take(), wytr::class_id::rpc_server_request), e.notes);
   }
 }
