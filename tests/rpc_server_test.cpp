@@ -118,9 +118,8 @@ TEST_F(RpcServer, FactoriesPassTheirTypeAndHostToTheSocketFactory) {
   qmgl_rpc_server_factory(s, static_cast<char const*>(nullptr));
   std::vector<std::string> texts;
   for (captured_record const& r : capture.take())
-    if ((r.tracepoint == wytr::tp::socket_factory_constructor ||
-         r.tracepoint == wytr::tp::socket_host_lookup) &&
-        r.kind == kind_entered)
+    if (r.kind == kind_entered && (r.tracepoint == wytr::tp::socket_factory_constructor ||
+                                   r.tracepoint == wytr::tp::socket_host_lookup))
       texts.push_back(r.data);
   EXPECT_EQ(texts, (std::vector<std::string>{service + ", 0", service + ", 1", service + ", 1",
                                              service + ", ", "Host Name:", service + ", (null)"}));

@@ -1,15 +1,12 @@
-// The two ends of RPC connections in tests, every wait bounded.
+// The two ends of RPC connections in tests, every wait bounded: clients connect before the
+// serving thread accepts (the backlog holds them), so accept never waits for a connection that
+// a failed test would not make, and reads on both sides wait in select for at most wait_seconds,
+// so every thread ends within a bound and its future can be waited for.
 //
-//   rpc_endpoint endpoint;                        // a free loopback port, named in WYGL_SERVICES
+//   rpc_endpoint endpoint;                                     // a free loopback port
 //   qmgl_rpc_client client(endpoint.service(), "127.0.0.1");   // queued in the backlog
 //   auto served = serve_in_thread(endpoint.factory(), [](qmgl_rpc_server& s) { ... });
-//   ...
 //   EXPECT_TRUE(finished(served));
-//
-// Clients connect before the serving thread accepts (the backlog holds them), so accept never
-// waits for a connection that a failed test would not make. Reads on both sides wait in select
-// for at most wait_seconds (bounded requests, raw peers), so every thread ends within a bound
-// and its future can be waited for.
 
 #ifndef WYGL_TESTS_SUPPORT_RPC_PEERS_H
 #define WYGL_TESTS_SUPPORT_RPC_PEERS_H
@@ -41,20 +38,14 @@ inline constexpr auto wait_limit = std::chrono::seconds(30);
 // A listening RPC endpoint on a free loopback port.
 class rpc_endpoint {
  public:
-  rpc_endpoint() : _service(_services.add("rpc")) { restart(); }
   char const* service() const { return _service.c_str(); }
   std::string another_service() { return _services.add("rpc"); }  // one more free port
-  qmgl_rpc_server_factory& factory() { return *_factory; }
-  // Closes the listening socket and listens again on the same port (a restarted server).
-  void restart() {
-    _factory.reset();
-    _factory = std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp);
-  }
+  qmgl_rpc_server_factory& factory() { return _factory; }
 
  private:
   loopback_services _services;
-  std::string _service;
-  std::unique_ptr<qmgl_rpc_server_factory> _factory;
+  std::string _service = _services.add("rpc");
+  qmgl_rpc_server_factory _factory{service(), qmgl_rpc_server_factory::tcp};
 };
 
 // A client or server request whose socket reads wait at most `seconds`, and whose socket a
@@ -87,29 +78,17 @@ bool finished(std::future<T>& f, std::chrono::seconds limit = wait_limit) {
   return true;
 }
 
-// Answers one request with its own values, in order.
-inline void echo_one_request(qmgl_rpc_server& server, int seconds = wait_seconds) {
-  bounded_server_request request(server, seconds);
-  qmgl_value v;
-  for (request >> v; !v._body->is_eol(); request >> v)
-    v.stream_out(request);
-}
-
-// Echoes requests until the client closes the connection.
+// Answers each request with its own values, in order, until the client closes the connection.
 inline void echo_values(qmgl_rpc_server& server, int seconds = wait_seconds) {
   try {
-    while (!server.is_client_dead())
-      echo_one_request(server, seconds);
+    while (!server.is_client_dead()) {
+      bounded_server_request request(server, seconds);
+      qmgl_value v;
+      for (request >> v; !v._body->is_eol(); request >> v)
+        v.stream_out(request);
+    }
   } catch (int) {  // the client closed the connection
   }
-}
-
-// Every character of the current message, up to and including its 0x00.
-inline std::string read_message(qmgl_rpc_input_output& stream) {
-  std::string text;
-  while (!stream.empty())
-    text += stream.get_char();
-  return text;
 }
 
 // A raw TCP peer: writes bytes as given and reads whole messages.
@@ -120,7 +99,6 @@ class raw_peer {
   explicit raw_peer(char const* service) : raw_peer(new qmgl_socket(service, "127.0.0.1")) {}
   explicit raw_peer(qmgl_socket_factory& factory) : raw_peer(new qmgl_socket(factory)) {}
 
-  qmgl_socket& socket() { return *_socket; }
   void close() { _socket->close_socket(); }
 
   void send(std::string bytes) {
