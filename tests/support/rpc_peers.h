@@ -48,8 +48,7 @@ class rpc_endpoint {
   qmgl_rpc_server_factory _factory{service(), qmgl_rpc_server_factory::tcp};
 };
 
-// A client or server request whose socket reads wait at most `seconds`, and whose socket a
-// test may reach.
+// A client or server request whose socket (reachable) waits at most `seconds` for a read.
 template <class Request>
 struct bounded : Request {
   template <class Connection>
@@ -149,9 +148,8 @@ inline constexpr std::uint32_t kind_wait = wytr::kind_word(wytr::kind::wait_note
 inline constexpr std::uint32_t kind_entered = wytr::kind_word(wytr::kind::public_entered);
 inline constexpr std::uint32_t kind_left = wytr::kind_word(wytr::kind::public_left);
 
-// What call let out, as a text: "nothing", "int N" (0 for a closed connection), "unsigned
-// long" (a failed or timed-out read), the type of an exc_t (with the code, file and message
-// of a refused message) or the text of a std::exception.
+// What call let out: "nothing", "int N" (0: the peer closed), "unsigned long" (a failed read),
+// an exc_t's type (with code, file and message for a refused message) or a std::exception's text.
 template <class Call>
 std::string what_leaves(Call&& call) {
   try {
