@@ -8,9 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <wygl/qmgl_rpc.h>
+#include <wygl/qmgl_value.h>
+#include <wygl/qmgl_value_reader.h>
 #include <wygl/wytr_ids.h>
 
 #include "support/rpc_peers.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -23,14 +27,6 @@ class RpcStream : public ::testing::Test {
   // The stream may let a failure out of its destructor; this one never has any to give.
   ~RpcStream() noexcept override {}
 
-  // Every character of the current message, up to and including its 0x00.
-  std::string read_message() {
-    std::string text;
-    while (!stream.empty())
-      text += stream.get_char();
-    return text;
-  }
-
   void flush() { static_cast<qmgl_output&>(stream).flush(); }
 
   rpc_endpoint _endpoint;
@@ -39,92 +35,54 @@ class RpcStream : public ::testing::Test {
   qmgl_rpc_input_output stream;
 };
 
-TEST_F(RpcStream, SendsWhatWasWrittenOnlyWhenFlushed) {
-  stream << "ping";
-  stream.put_char('\0');
-  stream << "pong";
-  EXPECT_EQ(stream.get_output_buffer_length(), 9);
-  flush();
-  EXPECT_EQ(_peer.receive_message(), std::string("ping\0", 5));
-  EXPECT_EQ(_peer.receive_bytes(4), "pong");  // the stream adds no terminator
-  EXPECT_EQ(stream.get_output_buffer_length(), 0);
-
-  flush();  // nothing pending: nothing sent, the last message stays
-  EXPECT_EQ(std::string(stream.get_last_output_buffer(), 9), std::string("ping\0pong", 9));
-}
-
-TEST_F(RpcStream, LargeMessageReadThroughChunksOfAtMost16384Bytes) {
-  std::string body(40000, 'x');
+std::string const alphabet_body = [] {
+  std::string body(40000, ' ');
   for (std::size_t i = 0; i < body.size(); ++i)
     body[i] = static_cast<char>('a' + i % 26);
+  return body;
+}();
+
+// A message is read in chunks of at most 16384 bytes up to its 0x00 and not beyond, by blocks
+// that go on where the last one stopped, or after a character pushed back; a full block does
+// not consume the 0x00, and once it is consumed, reads return nothing without waiting.
+TEST_F(RpcStream, ReadsAMessageInChunksOfAtMost16384BytesUpToItsZero) {
   trace_capture capture(wytr::level::wait_note);
-  _peer.send(body + '\0');
-
-  EXPECT_EQ(read_message(), body + '\0');
-  EXPECT_TRUE(stream.empty());
-
+  _peer.send(alphabet_body + '\0' + "next");
+  std::vector<char> into(alphabet_body.size());
+  ASSERT_EQ(stream.get_block(into.data(), 3), 3u);
+  stream.return_char();
+  std::size_t const rest = alphabet_body.size() - 2;
+  ASSERT_EQ(stream.get_block(into.data() + 2, rest), rest);
+  EXPECT_TRUE(std::string(into.data(), alphabet_body.size()) == alphabet_body);
+  EXPECT_FALSE(stream.empty());
+  EXPECT_EQ(stream.get_block(into.data(), into.size()), 0u);
+  EXPECT_EQ(stream.get_block(into.data(), into.size()), 0u);  // "next" is not read
+  stream.return_char();
+  EXPECT_EQ(stream.get_char(), '\0') << "the 0x00 is what a block read took last";
   int total = 0;
-  int reads = 0;
   for (captured_record const& r :
        records_of_class(capture.take(), wytr::class_id::rpc_input_output)) {
-    ASSERT_EQ(r.kind, kind_wait);
-    ASSERT_EQ(r.tracepoint, tp_fill);
-    ASSERT_EQ(r.object, object_word(&stream));
-    if (r.data == "Waiting for Socket Read") continue;
     int count = 0;
-    ASSERT_EQ(std::sscanf(r.data.c_str(), "After Socket Read:%d", &count), 1) << r.data;
-    EXPECT_GE(count, 1);
-    EXPECT_LE(count, 16384);
+    if (std::sscanf(r.data.c_str(), "After Socket Read:%d", &count) != 1) continue;
+    EXPECT_TRUE(count >= 1 && count <= 16384) << count;
     total += count;
-    ++reads;
   }
-  EXPECT_EQ(total, 40001);
-  EXPECT_GE(reads, 3);
+  EXPECT_EQ(total, 40005);
 }
 
-TEST_F(RpcStream, ZeroByteEndsTheMessageAndNoReadFollowsWhileEmptyIsTested) {
-  _peer.send(std::string("ab\0cd\0", 6));
-  EXPECT_EQ(read_message(), std::string("ab\0", 3));
-  EXPECT_TRUE(stream.empty());
-
-  trace_capture capture(wytr::level::wait_note);
-  EXPECT_EQ(read_message(), "");  // empty stays true: nothing is read
-  EXPECT_TRUE(records_of_class(capture.take(), wytr::class_id::rpc_input_output).empty());
-}
-
-TEST_F(RpcStream, ResendSendsTheLastFlushedMessageAgainAndNothingBeforeAFlush) {
-  stream.resend();  // nothing flushed yet: nothing goes out
-  stream << "ab";
-  stream.put_char('\0');
-  flush();
-  stream << "zz";  // pending, not touched by resend
-  stream.resend();
-  EXPECT_EQ(_peer.receive_message(), std::string("ab\0", 3));
-  EXPECT_EQ(_peer.receive_message(), std::string("ab\0", 3));
-  stream.put_char('\0');
-  flush();
-  EXPECT_EQ(_peer.receive_message(), std::string("zz\0", 3));
-}
-
-TEST_F(RpcStream, RegetDropsBufferedBytesAndReadsAFreshChunk) {
+// reget drops the buffered bytes and reads a fresh chunk; the peer's close then throws the int 0,
+// after the bytes before it were stored.
+TEST_F(RpcStream, RegetReadsAFreshChunkAndPeerCloseThrowsIntZero) {
   _peer.send("abc");
   EXPECT_EQ(stream.get_char(), 'a');  // "bc" stays buffered
-  _peer.send(std::string("xyz\0", 4));
-  trace_capture capture(wytr::level::public_entry);
+  _peer.send("xyz");
   stream.reget();
-  EXPECT_EQ(read_message(), std::string("xyz\0", 4));
-  EXPECT_EQ(capture.take(), (std::vector<captured_record>{
-                                plain_record(kind_entered, wytr::tp::rpc_io_reget, &stream),
-                                value_record(kind_left, wytr::tp::rpc_io_reget, &stream, 0)}));
-}
-
-TEST_F(RpcStream, PeerCloseThrowsIntZeroAfterItsRecords) {
-  _peer.send("ab");
-  EXPECT_EQ(stream.get_char(), 'a');
-  EXPECT_EQ(stream.get_char(), 'b');
+  EXPECT_EQ(stream.get_char(), 'x');
   _peer.close();
   trace_capture capture(wytr::level::wait_note | wytr::level::error_text);
-  EXPECT_EQ(thrown_int([&] { stream.get_char(); }), 0);
+  char into[8] = {};
+  EXPECT_EQ(what_leaves([&] { stream.get_block(into, sizeof into); }), "int 0");
+  EXPECT_STREQ(into, "yz");
   EXPECT_EQ(
       records_of_class(capture.take(), wytr::class_id::rpc_input_output),
       (std::vector<captured_record>{
@@ -134,97 +92,36 @@ TEST_F(RpcStream, PeerCloseThrowsIntZeroAfterItsRecords) {
           text_record(kind_error, tp_fill, &stream, "ERROR: thrown in fill buffer.")}));
 }
 
-TEST_F(RpcStream, TimedOutReadPassesTheSocketCodeOn) {
-  _near.doSelectWait(1);
-  trace_capture capture(wytr::level::error_text);
-  // The code is the thread's last socket error, which a time-out does not set.
-  EXPECT_THROW(stream.get_char(), unsigned long);
-  std::vector<captured_record> const mine =
-      records_of_class(capture.take(), wytr::class_id::rpc_input_output);
-  ASSERT_EQ(mine.size(), 1u);
-  EXPECT_EQ(mine[0], text_record(kind_error, tp_fill, &stream, "ERROR: thrown in fill buffer."));
-}
-
-TEST_F(RpcStream, LargeFlushArrivesWhole) {
-  std::string body(3 * 1024 * 1024, '\0');
-  for (std::size_t i = 0; i < body.size(); ++i)
-    body[i] = static_cast<char>('A' + i % 23);
-  auto received = std::async(std::launch::async, [this] { return _peer.receive_message(); });
-  for (char c : body)
-    stream.put_char(c);
-  stream.put_char('\0');
-  flush();
-  ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
-  std::string const got = received.get();
-  EXPECT_EQ(got.size(), body.size() + 1);
-  EXPECT_TRUE(got == body + '\0');
-}
-
-TEST_F(RpcStream, BlockReadEndsAtTheTerminatorAcrossChunks) {
-  std::string body(40000, ' ');
-  for (std::size_t i = 0; i < body.size(); ++i)
-    body[i] = static_cast<char>('a' + i % 26);
-  _peer.send(body + '\0');
-  std::vector<char> into(50000);
-  ASSERT_EQ(stream.get_block(into.data(), into.size()), body.size());
-  EXPECT_TRUE(std::string(into.data(), body.size()) == body);
-  EXPECT_TRUE(stream.empty());
-
-  trace_capture capture(wytr::level::wait_note);
-  EXPECT_EQ(stream.get_block(into.data(), into.size()), 0u) << "the message has ended";
-  EXPECT_TRUE(records_of_class(capture.take(), wytr::class_id::rpc_input_output).empty())
-      << "and nothing more is read";
-}
-
-TEST_F(RpcStream, BlockReadGoesOnWhereItStoppedAndHonoursAPushedBackCharacter) {
-  _peer.send(std::string("abcdefgh\0", 9));
-  char into[8];
-  ASSERT_EQ(stream.get_block(into, 3), 3u);
-  EXPECT_EQ(std::string(into, 3), "abc");
-  stream.return_char();  // the last character a block read took
-  ASSERT_EQ(stream.get_block(into, 6), 6u);
-  EXPECT_EQ(std::string(into, 6), "cdefgh");
-  EXPECT_FALSE(stream.empty()) << "a full block does not consume the terminator";
-  EXPECT_EQ(stream.get_block(into, 8), 0u);
-  EXPECT_TRUE(stream.empty());
-  stream.return_char();
-  EXPECT_EQ(stream.get_char(), '\0') << "the terminator is what a block read took last";
-}
-
-TEST_F(RpcStream, BlockReadAndWriteEchoAsTheCharacterCallsDo) {
-  qmgl_ntarray_of<char, 0> read_echo;
-  qmgl_output_str read_echo_sink(read_echo);
-  static_cast<qmgl_input&>(stream).echo_to(read_echo_sink);
-  _peer.send(std::string("in\0", 3));
-  char into[8];
-  ASSERT_EQ(stream.get_block(into, sizeof into), 2u);
-  EXPECT_EQ(std::string(read_echo), "in\r\n");
-
-  qmgl_ntarray_of<char, 0> write_echo;
-  qmgl_output_str write_echo_sink(write_echo);
-  static_cast<qmgl_output&>(stream).echo_to(write_echo_sink);
-  stream.put_block("out", 3);
-  EXPECT_EQ(std::string(write_echo), "out");
-  stream.put_char('\0');
-  flush();
-  EXPECT_EQ(_peer.receive_message(), std::string("out\0", 4));
-}
-
-TEST_F(RpcStream, BlockWriteSendsTheBytesWithTheCapacityOfPutChar) {
-  std::string body(40000, ' ');
-  for (std::size_t i = 0; i < body.size(); ++i)
-    body[i] = static_cast<char>('A' + i % 23);
+// Writing collects until a flush, which sends it as it is. A block write leaves the buffer as
+// the put_char calls it stands for would, and echoes as they do. resend sends the last flushed
+// message again (nothing before the first flush) and leaves what is pending alone.
+TEST_F(RpcStream, SendsWhatWasWrittenWhenFlushedAndResendsTheLastMessage) {
+  stream.resend();
   stream << "x";
-  stream.put_block(body.data(), 1023);
+  stream.put_block(alphabet_body.data(), 1023);
   EXPECT_EQ(stream.get_output_buffer_capacity(), 1024) << "exactly full";
-  stream.put_block(body.data() + 1023, body.size() - 1023);
+  stream.put_block(alphabet_body.data() + 1023, alphabet_body.size() - 1023);
   EXPECT_EQ(stream.get_output_buffer_capacity(), 1024 + 3 * 16384);
   stream.put_block("", 0);
+  qmgl_ntarray_of<char, 0> echo;
+  qmgl_output_str echo_sink(echo);
+  static_cast<qmgl_output&>(stream).echo_to(echo_sink);
+  stream.put_block("out", 3);
+  EXPECT_EQ(std::string(echo), "out");
   stream.put_char('\0');
-  auto received = std::async(std::launch::async, [this] { return _peer.receive_message(); });
+  stream << "end";
+  std::string const sent = "x" + alphabet_body + "out" + '\0' + "end";
+  EXPECT_EQ(stream.get_output_buffer_length(), static_cast<int>(sent.size()));
+  auto received = std::async(std::launch::async,
+                             [this, &sent] { return _peer.receive_bytes(2 * sent.size()); });
   flush();
+  EXPECT_EQ(stream.get_output_buffer_length(), 0);
+  flush();  // nothing pending: nothing sent, the last message stays
+  stream << "zz";
+  stream.resend();
   ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
-  EXPECT_TRUE(received.get() == "x" + body + '\0');
+  EXPECT_TRUE(received.get() == sent + sent) << "no terminator added";
+  EXPECT_EQ(stream.get_output_buffer_length(), 2) << "zz stays pending";
 }
 
 // The value writer puts whole texts into the block buffer and the reader takes them from it;
@@ -240,8 +137,8 @@ TEST_F(RpcStream, ValueTextsCrossChunksAsCharacterByCharacter) {
   qmgl_value(text.c_str()).stream_out(stream);
   qmgl_value(7).stream_out(stream);
   EXPECT_EQ(stream.get_output_buffer_capacity(), 1024 + 3 * 16384) << "as put_char reaches";
-  auto received = std::async(std::launch::async,
-                             [&] { return _peer.receive_bytes(expected.size()); });
+  auto received =
+      std::async(std::launch::async, [&] { return _peer.receive_bytes(expected.size()); });
   flush();
   ASSERT_EQ(received.wait_for(wait_limit), std::future_status::ready);
   EXPECT_TRUE(received.get() == expected);
@@ -250,25 +147,15 @@ TEST_F(RpcStream, ValueTextsCrossChunksAsCharacterByCharacter) {
   _peer.send(expected + '\0');
   qmgl_value a, b, end;
   stream >> a >> b >> end;
-  EXPECT_TRUE(a.as_str() == text.c_str());
-  EXPECT_EQ(b.as_int(), 7);
-  EXPECT_TRUE(end.is_null() && !end.is_eoi()) << "EOL";
-  EXPECT_TRUE(stream.empty());
-  int received_bytes = 0;
+  EXPECT_TRUE(a.as_str() == text.c_str() && b.as_int() == 7);
+  EXPECT_TRUE(end.is_null() && !end.is_eoi() && stream.empty()) << "EOL, and the message ends";
+  int read = 0;
   for (captured_record const& r :
        records_of_class(capture.take(), wytr::class_id::rpc_input_output)) {
     int count = 0;
-    if (std::sscanf(r.data.c_str(), "After Socket Read:%d", &count) == 1) received_bytes += count;
+    if (std::sscanf(r.data.c_str(), "After Socket Read:%d", &count) == 1) read += count;
   }
-  EXPECT_EQ(received_bytes, static_cast<int>(expected.size() + 1)) << "nothing read beyond";
-}
-
-TEST_F(RpcStream, BlockReadPassesThePeersCloseOn) {
-  _peer.send("ab");
-  _peer.close();
-  char into[8];
-  EXPECT_EQ(thrown_int([&] { stream.get_block(into, sizeof into); }), 0);
-  EXPECT_EQ(std::string(into, 2), "ab") << "stored before the failure";
+  EXPECT_EQ(read, static_cast<int>(expected.size() + 1)) << "nothing read beyond the 0x00";
 }
 
 }  // namespace

@@ -1,27 +1,27 @@
-// The two ends of RPC connections in tests, every wait bounded.
+// The two ends of RPC connections in tests, every wait bounded: clients connect before the
+// serving thread accepts (the backlog holds them), so accept never waits for a connection that
+// a failed test would not make, and reads on both sides wait in select for at most wait_seconds,
+// so every thread ends within a bound and its future can be waited for.
 //
-//   rpc_endpoint endpoint;                        // a free loopback port, named in WYGL_SERVICES
+//   rpc_endpoint endpoint;                                     // a free loopback port
 //   qmgl_rpc_client client(endpoint.service(), "127.0.0.1");   // queued in the backlog
 //   auto served = serve_in_thread(endpoint.factory(), [](qmgl_rpc_server& s) { ... });
-//   ...
 //   EXPECT_TRUE(finished(served));
-//
-// Clients connect before the serving thread accepts (the backlog holds them), so accept never
-// waits for a connection that a failed test would not make. Reads on both sides wait in select
-// for at most wait_seconds (bounded requests, raw peers), so every thread ends within a bound
-// and its future can be waited for.
 
 #ifndef WYGL_TESTS_SUPPORT_RPC_PEERS_H
 #define WYGL_TESTS_SUPPORT_RPC_PEERS_H
 
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <future>
 #include <memory>
-#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_rpc.h>
 #include <wygl/qmgl_socket.h>
 #include <wygl/qmgl_value.h>
@@ -38,43 +38,27 @@ inline constexpr auto wait_limit = std::chrono::seconds(30);
 // A listening RPC endpoint on a free loopback port.
 class rpc_endpoint {
  public:
-  rpc_endpoint()
-      : _service(_services.add("rpc")),
-        _factory(
-            std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp)) {}
-
   char const* service() const { return _service.c_str(); }
-  // Names one more free loopback port.
-  std::string another_service() { return _services.add("rpc"); }
-  qmgl_rpc_server_factory& factory() { return *_factory; }
-  // Closes the listening socket and listens again on the same port (a restarted server).
-  void restart() {
-    _factory.reset();
-    _factory = std::make_unique<qmgl_rpc_server_factory>(service(), qmgl_rpc_server_factory::tcp);
-  }
+  std::string another_service() { return _services.add("rpc"); }  // one more free port
+  qmgl_rpc_server_factory& factory() { return _factory; }
 
  private:
   loopback_services _services;
-  std::string _service;
-  std::unique_ptr<qmgl_rpc_server_factory> _factory;
+  std::string _service = _services.add("rpc");
+  qmgl_rpc_server_factory _factory{service(), qmgl_rpc_server_factory::tcp};
 };
 
-// Requests whose socket reads wait at most `seconds`, and whose socket a test may reach.
-struct bounded_server_request : qmgl_rpc_server_request {
-  explicit bounded_server_request(qmgl_rpc_server& server, int seconds = wait_seconds)
-      : qmgl_rpc_server_request(server) {
-    _socket.doSelectWait(seconds);
+// A client or server request whose socket (reachable) waits at most `seconds` for a read.
+template <class Request>
+struct bounded : Request {
+  template <class Connection>
+  explicit bounded(Connection& connection, int seconds = wait_seconds) : Request(connection) {
+    this->_socket.doSelectWait(seconds);
   }
-  qmgl_socket& socket() { return _socket; }
+  qmgl_socket& socket() { return this->_socket; }
 };
-
-struct bounded_client_request : qmgl_rpc_client_request {
-  explicit bounded_client_request(qmgl_rpc_client& client, int seconds = wait_seconds)
-      : qmgl_rpc_client_request(client) {
-    _socket.doSelectWait(seconds);
-  }
-  qmgl_socket& socket() { return _socket; }
-};
+using bounded_client_request = bounded<qmgl_rpc_client_request>;
+using bounded_server_request = bounded<qmgl_rpc_server_request>;
 
 // Runs serve on a new thread with the next connection accepted from factory.
 template <class Serve>
@@ -93,49 +77,36 @@ bool finished(std::future<T>& f, std::chrono::seconds limit = wait_limit) {
   return true;
 }
 
-// Answers one request with its own values, in order.
-inline void echo_one_request(qmgl_rpc_server& server, int seconds = wait_seconds) {
-  bounded_server_request request(server, seconds);
-  qmgl_value v;
-  for (request >> v; !v._body->is_eol(); request >> v)
-    v.stream_out(request);
-}
-
-// Echoes requests until the client closes the connection.
+// Answers each request with its own values, in order, until the client closes the connection.
 inline void echo_values(qmgl_rpc_server& server, int seconds = wait_seconds) {
   try {
-    while (!server.is_client_dead())
-      echo_one_request(server, seconds);
-  } catch (int) {
-    // The client closed the connection.
+    while (!server.is_client_dead()) {
+      bounded_server_request request(server, seconds);
+      qmgl_value v;
+      for (request >> v; !v._body->is_eol(); request >> v)
+        v.stream_out(request);
+    }
+  } catch (int) {  // the client closed the connection
   }
 }
 
 // A raw TCP peer: writes bytes as given and reads whole messages.
 class raw_peer {
  public:
-  // The client end, connected to service on 127.0.0.1.
-  explicit raw_peer(char const* service)
-      : _socket(std::make_unique<qmgl_socket>(service, "127.0.0.1")) {
-    _socket->doSelectWait(wait_seconds);
-  }
-  // The server end: the next connection accepted from factory.
-  explicit raw_peer(qmgl_socket_factory& factory)
-      : _socket(std::make_unique<qmgl_socket>(factory)) {
-    _socket->doSelectWait(wait_seconds);
-  }
+  // The client end, connected to service on 127.0.0.1, or the server end: the next
+  // connection accepted from factory.
+  explicit raw_peer(char const* service) : raw_peer(new qmgl_socket(service, "127.0.0.1")) {}
+  explicit raw_peer(qmgl_socket_factory& factory) : raw_peer(new qmgl_socket(factory)) {}
 
-  qmgl_socket& socket() { return *_socket; }
+  void close() { _socket->close_socket(); }
 
-  void send(std::string const& bytes) {
-    std::string copy = bytes;
-    for (std::size_t sent = 0; sent < copy.size();)
-      sent += _socket->write(copy.data() + sent, static_cast<unsigned>(copy.size() - sent));
+  void send(std::string bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();)
+      sent += _socket->write(bytes.data() + sent, static_cast<unsigned>(bytes.size() - sent));
   }
 
-  // Every byte up to and including the next 0x00. Throws what the socket's read throws (the
-  // unsigned long 10060 when nothing comes within wait_seconds); stops early at the peer's
-  // close.
+  // Every byte up to and including the next 0x00, or up to the peer's close. Throws what the
+  // socket's read throws (the unsigned long 10060 when nothing comes within wait_seconds).
   std::string receive_message() {
     std::size_t end;
     for (std::size_t from = 0; (end = _pending.find('\0', from)) == std::string::npos;) {
@@ -149,16 +120,16 @@ class raw_peer {
 
   // The next count bytes, whatever they are.
   std::string receive_bytes(std::size_t count) {
-    while (_pending.size() < count)
-      if (!read_more()) break;
+    while (_pending.size() < count && read_more()) {
+    }
     std::string bytes = _pending.substr(0, count);
     _pending.erase(0, bytes.size());
     return bytes;
   }
 
-  void close() { _socket->close_socket(); }
-
  private:
+  explicit raw_peer(qmgl_socket* socket) : _socket(socket) { _socket->doSelectWait(wait_seconds); }
+
   bool read_more() {
     char chunk[65536];
     unsigned int const n = _socket->read(chunk, sizeof chunk);
@@ -177,15 +148,28 @@ inline constexpr std::uint32_t kind_wait = wytr::kind_word(wytr::kind::wait_note
 inline constexpr std::uint32_t kind_entered = wytr::kind_word(wytr::kind::public_entered);
 inline constexpr std::uint32_t kind_left = wytr::kind_word(wytr::kind::public_left);
 
-// The int that call threw (0 for a closed connection); nothing when it threw no int.
+// What call let out: "nothing", "int N" (0: the peer closed), "unsigned long" (a failed read),
+// an exc_t's type (with code, file and message for a refused message) or a std::exception's text.
 template <class Call>
-std::optional<int> thrown_int(Call&& call) {
+std::string what_leaves(Call&& call) {
   try {
     call();
   } catch (int code) {
-    return code;
+    return "int " + std::to_string(code);
+  } catch (unsigned long) {
+    return "unsigned long";
+  } catch (exc_range_overflow_t const& e) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.code));
+    return std::string("exc_range_overflow_t ") + code + " " + e.file + ": " + e.message;
+  } catch (exc_invalid_token_t const&) {
+    return "exc_invalid_token_t";
+  } catch (exc_t const&) {
+    return "exc_t";
+  } catch (std::exception const& e) {
+    return e.what();
   }
-  return std::nullopt;
+  return "nothing";
 }
 
 // The records of the given trace class, in order.
@@ -194,6 +178,20 @@ inline std::vector<captured_record> records_of_class(std::vector<captured_record
   return records_where(all, [class_number](captured_record const& r) {
     return ((r.tracepoint >> 16) & 0xFFu) == class_number;
   });
+}
+
+// A record's kind, tracepoint and text: what the records of several objects are compared by.
+using note = std::tuple<std::uint32_t, std::uint32_t, std::string>;
+template <class... Notes>
+std::vector<note> in_order(Notes... notes) {
+  return {notes...};
+}
+inline std::vector<note> notes_of_class(std::vector<captured_record> const& all,
+                                        std::uint8_t class_number) {
+  std::vector<note> notes;
+  for (captured_record const& r : records_of_class(all, class_number))
+    notes.emplace_back(r.kind, r.tracepoint, r.data);
+  return notes;
 }
 
 #endif  // WYGL_TESTS_SUPPORT_RPC_PEERS_H
