@@ -22,24 +22,20 @@ fs::path segment_file(std::string const& escaped_name) {
 }
 
 TEST(NamedObjectPosix, SegmentsExistWhileHeldForEveryUserAndNoLonger) {
-  std::string const lock_name = unique_object_name("lock");
-  std::string const signal_name = unique_object_name("signal");
-  std::string const block_name = unique_object_name("block");
+  std::string const names[] = {unique_object_name("lock"), unique_object_name("signal"),
+                               unique_object_name("block")};
   {
-    qmgl_sync_lock_shared lock(lock_name.c_str(), qmgl_action_create);
-    qmgl_sync_sema_shared signal(signal_name.c_str(), qmgl_action_create, qmgl_sync_sema::posted);
-    qmgl_mem_shared block(block_name.c_str(), 100, qmgl_action_create);
-    for (std::string const& name : {lock_name, signal_name, block_name}) {
-      fs::path const file = segment_file(name);
-      ASSERT_TRUE(fs::exists(file)) << file;
-      EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                    fs::perms::group_write | fs::perms::others_read | fs::perms::others_write)
-          << file;
-    }
-    qmgl_sync_lock_shared second(lock_name.c_str(), qmgl_action_open);
+    qmgl_sync_lock_shared lock(names[0].c_str(), qmgl_action_create);
+    qmgl_sync_sema_shared signal(names[1].c_str(), qmgl_action_create, qmgl_sync_sema::posted);
+    qmgl_mem_shared block(names[2].c_str(), 100, qmgl_action_create);
+    qmgl_sync_lock_shared second(names[0].c_str(), qmgl_action_open);
+    for (std::string const& name : names)
+      EXPECT_EQ(fs::status(segment_file(name)).permissions() & fs::perms::all,
+                fs::perms::all &
+                    ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec))
+          << name;
   }
-  for (std::string const& name : {lock_name, signal_name, block_name})
+  for (std::string const& name : names)
     EXPECT_FALSE(fs::exists(segment_file(name))) << name;
 }
 

@@ -4,12 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,13 +28,11 @@ constexpr long wait_limit_ms = 20000;  // for waits that end as soon as the othe
 constexpr std::uint32_t not_found = 2, invalid_handle = 6, not_owner = 288;
 constexpr std::uint32_t owner_died = 0x20030020, already_exists = 0x20030021;
 
-// Locks whose recorded outcome a test may read.
-struct observed_lock : qmgl_sync_lock_private {
+// A lock whose recorded outcome a test may read.
+template <class Lock>
+struct observed : Lock {
+  using Lock::Lock;
   using qmgl_sync_lock::get_wait_error;
-};
-struct observed_shared_lock : qmgl_sync_lock_shared {
-  using qmgl_sync_lock::get_wait_error;
-  using qmgl_sync_lock_shared::qmgl_sync_lock_shared;
 };
 
 // The outcome of request(timeout) on another thread, which gives the lock back if it got it.
@@ -64,32 +62,8 @@ void expect_raised(raised const& r, std::uint32_t code, std::string const& name 
 long long milliseconds_taken_by(auto&& call) {
   auto const start = std::chrono::steady_clock::now();
   call();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
+  return (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
 }
-
-// A thread that holds a lock until the object ends.
-class holder_thread {
- public:
-  explicit holder_thread(qmgl_sync_lock& lock)
-      : _thread([this, &lock] {
-          lock.request();
-          _held.post();
-          _let_go.wait(wait_limit_ms);
-          lock.release();
-        }) {
-    _held.wait(wait_limit_ms);
-  }
-  ~holder_thread() {
-    _let_go.post();
-    _thread.join();
-  }
-
- private:
-  qmgl_sync_sema_private _held, _let_go;
-  std::thread _thread;
-};
 
 WYGL_CHILD_ROLE(hold_lock_and_die) {  // args: name
   qmgl_sync_lock_shared lock(args.at(0).c_str(), qmgl_action_open);
@@ -99,11 +73,11 @@ WYGL_CHILD_ROLE(hold_lock_and_die) {  // args: name
 WYGL_CHILD_ROLE(probe_held_lock) {  // args: name of a lock that the parent created and holds
   char const* const name = args.at(0).c_str();
   raised const again = raise_of([&] { qmgl_sync_lock_shared lock(name, qmgl_action_create); });
-  if (again.type != typeid(exc_already_exists_t) || again.code != already_exists) return 1;
-  qmgl_sync_lock_shared shared(name, qmgl_action_create_or_open);
-  if (shared.request(0) != qmgl_wait_timeout) return 2;
-  qmgl_sync_lock_shared opened(name, qmgl_action_open);
-  return opened.request(0) == qmgl_wait_timeout ? 0 : 3;
+  qmgl_sync_lock_shared shared(name, qmgl_action_create_or_open), opened(name, qmgl_action_open);
+  return again.code == already_exists && shared.request(0) == qmgl_wait_timeout &&
+                 opened.request(0) == qmgl_wait_timeout
+             ? 0
+             : 1;
 }
 
 WYGL_CHILD_ROLE(post_signal) {  // args: name
@@ -114,7 +88,7 @@ WYGL_CHILD_ROLE(post_signal) {  // args: name
 }  // namespace
 
 TEST(Lock, RecursiveForItsOwnerAndExclusiveForOthers) {
-  observed_lock lock;
+  observed<qmgl_sync_lock_private> lock;
   EXPECT_EQ(lock.get_wait_error(), qmgl_wait_no_error) << "before the first request";
   expect_raised(raise_of([&] { lock.release(); }), not_owner);
   lock.request();
@@ -131,21 +105,25 @@ TEST(Lock, RecursiveForItsOwnerAndExclusiveForOthers) {
 }
 
 TEST(Lock, TimedRequestsAndMonitorsWaitTheirLimitThenTimeOut) {
-  observed_lock lock;
-  holder_thread holder(lock);
+  observed<qmgl_sync_lock_private> lock;
+  lock.request();
   qmgl_wait_error_indicator outcome = qmgl_wait_failed;
-  long long const taken = milliseconds_taken_by([&] { outcome = lock.request(100); });
+  long long const taken = milliseconds_taken_by([&] { outcome = request_elsewhere(lock, 100); });
   EXPECT_EQ(outcome, qmgl_wait_timeout);
   EXPECT_GE(taken, 80) << "the system's timer may end a wait up to one tick early";
   EXPECT_LT(taken, 10000);
-  expect_raised(raise_of([&] { qmgl_sync_monitor hold(lock, 0); }), 0x20000002, "exc_timeout");
-  EXPECT_EQ(lock.get_wait_error(), qmgl_wait_timeout);
-  expect_raised(raise_of([&] { lock.release(); }), not_owner);
+  raised timed_out;
+  std::thread([&] {
+    timed_out = raise_of([&] { qmgl_sync_monitor hold(lock, 0); });
+    EXPECT_EQ(lock.get_wait_error(), qmgl_wait_timeout);
+  }).join();
+  expect_raised(timed_out, 0x20000002, "exc_timeout");
+  lock.release();
 }
 
 // A lock a thread ends holding is abandoned once, to the next owner, who holds it once.
 TEST(Lock, AThreadEndingAbandonsExactlyTheLocksItStillHolds) {
-  observed_lock first, second, third;
+  observed<qmgl_sync_lock_private> first, second, third;
   std::thread([&] {
     first.request();
     first.request();
@@ -169,38 +147,31 @@ TEST(Lock, AThreadEndingAbandonsExactlyTheLocksItStillHolds) {
   first.release();
 }
 
+// Requests without and with a time limit, and the critical region, reentrant for its owner.
 TEST(Lock, ThreadsCountExactlyUnderOneLockOrTheGuard) {
   qmgl_sync_lock_private lock;
   qmgl_guard guard;
-  guard.enterCriticalRegion();
-  guard.enterCriticalRegion();  // reentrant for its owner
-  guard.leaveCriticalRegion();
-  guard.leaveCriticalRegion();
   long long locked = 0, guarded = 0;  // guarded by nothing but the lock and the region
   std::atomic<int> failed_requests{0};
   auto add = [&](int kind) {
     for (int i = 0; i < 20000; ++i) {
       if (kind == 2) {
         guard.enterCriticalRegion();
+        guard.enterCriticalRegion();
         guarded = guarded + 1;
         guard.leaveCriticalRegion();
-        continue;
-      }
-      if (kind == 0) {
-        lock.request();
-      } else if (lock.request(wait_limit_ms) != qmgl_wait_no_error) {
+        guard.leaveCriticalRegion();
+      } else if (lock.request(kind == 0 ? -1 : wait_limit_ms) == qmgl_wait_no_error) {
+        locked = locked + 1;
+        lock.release();
+      } else {
         ++failed_requests;
-        continue;
       }
-      locked = locked + 1;
-      lock.release();
     }
   };
   std::vector<std::thread> threads;
-  for (int kind : {0, 1, 1, 2, 2})
+  for (int kind : {0, 1, 1, 2, 2, 0, 2})
     threads.emplace_back(add, kind);
-  add(0);
-  add(2);
   for (std::thread& thread : threads)
     thread.join();
   EXPECT_EQ(failed_requests, 0);
@@ -239,43 +210,29 @@ TEST(NamedLock, CreateOpenShareAndLastClose) {
 
 // Names without an object, and names of another kind of object.
 TEST(NamedLock, OpeningWhatIsNotThere) {
-  std::string const lock = unique_object_name("lock"), signal = unique_object_name("signal");
-  std::string const block = unique_object_name("block");
-  { qmgl_sync_lock_shared gone(lock.c_str(), qmgl_action_create); }
-  qmgl_sync_sema_shared a_signal(signal.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
-  qmgl_mem_shared a_block(block.c_str(), 4096, qmgl_action_create);
-  auto open_lock = [](std::string const& name, qmgl_action_indicator action) {
-    return std::function<void()>([=] { qmgl_sync_lock_shared l(name.c_str(), action); });
+  std::string const names[] = {unique_object_name("lock"), "nowhere\\" + names[0],
+                               unique_object_name("signal"), unique_object_name("block")};
+  { qmgl_sync_lock_shared gone(names[0].c_str(), qmgl_action_create); }
+  qmgl_sync_sema_shared signal(names[2].c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
+  qmgl_mem_shared block(names[3].c_str(), 4096, qmgl_action_create);
+  auto open = [](int kind, char const* name, qmgl_action_indicator action) {
+    if (kind == 0) qmgl_sync_lock_shared lock(name, action);
+    if (kind == 1) qmgl_sync_sema_shared sema(name, action, qmgl_sync_sema::posted);
+    if (kind == 2) qmgl_mem_shared mem(name, 4096, action);
   };
-  auto open_signal = [](std::string const& name, qmgl_action_indicator action) {
-    return std::function<void()>(
-        [=] { qmgl_sync_sema_shared s(name.c_str(), action, qmgl_sync_sema::posted); });
-  };
-  auto open_block = [](std::string const& name, qmgl_action_indicator action) {
-    return std::function<void()>([=] { qmgl_mem_shared m(name.c_str(), 4096, action); });
-  };
-  struct row {
-    std::function<void()> open;
-    std::uint32_t code;
-    char const* file;
-  } const rows[] = {
-      {open_lock(lock, qmgl_action_open), not_found, "src/qmgl/qmgl_sync"},  // the last closed
-      {open_signal(lock, qmgl_action_open), not_found, "src/qmgl/qmgl_sync"},
-      {open_lock("nowhere\\" + lock, qmgl_action_create), 3, "src/qmgl/qmgl_sync"},
-      {open_lock(signal, qmgl_action_open), invalid_handle, "src/qmgl/qmgl_sync"},
-      {open_lock(signal, qmgl_action_create), invalid_handle, "src/qmgl/qmgl_sync"},
-      {open_lock(block, qmgl_action_create_or_open), invalid_handle, "src/qmgl/qmgl_sync"},
-      {open_signal(block, qmgl_action_create_or_open), invalid_handle, "src/qmgl/qmgl_sync"},
-      {open_signal(block, qmgl_action_open), invalid_handle, "src/qmgl/qmgl_sync"},
-      {open_block(signal, qmgl_action_open), invalid_handle, "src/qmgl/qmgl_mem"},
-      {open_block(signal, qmgl_action_create), invalid_handle, "src/qmgl/qmgl_mem"},
-      {open_block(signal, qmgl_action_create_or_open), invalid_handle, "src/qmgl/qmgl_mem"},
-  };
-  for (row const& r : rows) {
-    SCOPED_TRACE(testing::Message() << "row " << &r - rows);
-    expect_raised(raise_of(r.open), r.code, "", r.file);
+  // What to open (0 lock, 1 signal, 2 block), its name, the action, the error.
+  std::tuple<int, int, qmgl_action_indicator, std::uint32_t> const rows[] = {
+      {0, 0, qmgl_action_open, not_found},  // the last handle closed
+      {1, 0, qmgl_action_open, not_found},      {0, 1, qmgl_action_create, 3},
+      {0, 2, qmgl_action_open, invalid_handle}, {0, 3, qmgl_action_create, invalid_handle},
+      {1, 3, qmgl_action_open, invalid_handle}, {1, 3, qmgl_action_create_or_open, invalid_handle},
+      {2, 2, qmgl_action_open, invalid_handle}, {2, 2, qmgl_action_create, invalid_handle}};
+  for (auto [kind, name, action, code] : rows) {
+    SCOPED_TRACE(testing::Message() << kind << " " << names[name] << " " << action);
+    expect_raised(raise_of([&] { open(kind, names[name].c_str(), action); }), code, "",
+                  kind == 2 ? "src/qmgl/qmgl_mem" : "src/qmgl/qmgl_sync");
   }
-  qmgl_sync_lock_shared fresh(lock.c_str(), qmgl_action_create);
+  qmgl_sync_lock_shared fresh(names[0].c_str(), qmgl_action_create);
   EXPECT_EQ(request_elsewhere(fresh), qmgl_wait_no_error) << "a new lock";
 }
 
@@ -283,7 +240,7 @@ TEST(NamedLock, OpeningWhatIsNotThere) {
 // it free.
 TEST(NamedLock, AProcessEndingOrKilledWhileHoldingItAbandonsIt) {
   std::string const name = unique_object_name("lock");
-  observed_shared_lock lock(name.c_str(), qmgl_action_create);
+  observed<qmgl_sync_lock_shared> lock(name.c_str(), qmgl_action_create);
   bool const rows[][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
   for (auto [killed, monitor] : rows) {
     SCOPED_TRACE(testing::Message() << "killed " << killed << ", monitor " << monitor);
@@ -328,12 +285,9 @@ TEST(NamedLock, ANameWhoseHoldersWereAllKilledIsAbsentAndCanBeCreatedAgain) {
 
 // Only 1 starts a signal set; a post releases every waiter and stays until reset.
 TEST(Signal, PostReleasesEveryWaiterUntilReset) {
-  for (int state : {-1, 0, 1, 2}) {
-    auto const made = state < 0 ? std::make_unique<qmgl_sync_sema_private>()
-                                : std::make_unique<qmgl_sync_sema_private>(
-                                      static_cast<qmgl_sync_sema::state_indicator>(state));
-    EXPECT_EQ(made->wait(0), state == 1 ? qmgl_wait_no_error : qmgl_wait_timeout) << state;
-  }
+  for (int state : {0, 1, 2})
+    EXPECT_EQ(qmgl_sync_sema_private(static_cast<qmgl_sync_sema::state_indicator>(state)).wait(0),
+              state == 1 ? qmgl_wait_no_error : qmgl_wait_timeout);
   qmgl_sync_sema_private signal, started;
   long long const taken =
       milliseconds_taken_by([&] { EXPECT_EQ(signal.wait(100), qmgl_wait_timeout); });
@@ -353,10 +307,9 @@ TEST(Signal, PostReleasesEveryWaiterUntilReset) {
     EXPECT_EQ(waiter.get(), qmgl_wait_no_error);
   signal.wait();
   EXPECT_EQ(signal.wait(-1), qmgl_wait_no_error) << "stays set";
-  for (int i = 0; i < 2; ++i) {
-    signal.reset();
-    EXPECT_EQ(signal.wait(0), qmgl_wait_timeout);
-  }
+  signal.reset();
+  signal.reset();
+  EXPECT_EQ(signal.wait(0), qmgl_wait_timeout);
 }
 
 TEST(NamedSignal, CreateOpenAndAlreadyExists) {
@@ -399,7 +352,7 @@ TEST(Monitor, HoldsTheLockForItsScopeAndRaisesOwnerDiedOnAnAbandonedOne) {
 // An unlock monitor gives the lock up for its scope; taking it back abandoned raises
 // owner-died after releasing it, or keeps it quietly while another exception unwinds.
 TEST(Monitor, UnlockMonitorGivesTheLockUpForItsScope) {
-  observed_lock lock;
+  observed<qmgl_sync_lock_private> lock;
   qmgl_sync_monitor hold(lock);
   {
     qmgl_sync_unlock_monitor let_go(lock);
