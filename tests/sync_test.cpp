@@ -87,38 +87,29 @@ WYGL_CHILD_ROLE(post_signal) {  // args: name
 
 }  // namespace
 
-TEST(Lock, RecursiveForItsOwnerAndExclusiveForOthers) {
+TEST(Lock, RecursiveForItsOwnerAndExclusiveForOthersWithinTimeLimits) {
   observed<qmgl_sync_lock_private> lock;
   EXPECT_EQ(lock.get_wait_error(), qmgl_wait_no_error) << "before the first request";
   expect_raised(raise_of([&] { lock.release(); }), not_owner);
   lock.request();
   EXPECT_EQ(lock.request(-1), qmgl_wait_no_error) << "the owner takes it again at once";
-  EXPECT_EQ(request_elsewhere(lock), qmgl_wait_timeout);
-  raised elsewhere;
-  std::thread([&] { elsewhere = raise_of([&] { lock.release(); }); }).join();
-  expect_raised(elsewhere, not_owner);
-  lock.release();
-  EXPECT_EQ(request_elsewhere(lock), qmgl_wait_timeout) << "still held once";
-  lock.release();
-  EXPECT_EQ(request_elsewhere(lock), qmgl_wait_no_error);
-  EXPECT_EQ(lock.get_wait_error(), qmgl_wait_no_error);
-}
-
-TEST(Lock, TimedRequestsAndMonitorsWaitTheirLimitThenTimeOut) {
-  observed<qmgl_sync_lock_private> lock;
-  lock.request();
   qmgl_wait_error_indicator outcome = qmgl_wait_failed;
   long long const taken = milliseconds_taken_by([&] { outcome = request_elsewhere(lock, 100); });
   EXPECT_EQ(outcome, qmgl_wait_timeout);
   EXPECT_GE(taken, 80) << "the system's timer may end a wait up to one tick early";
   EXPECT_LT(taken, 10000);
-  raised timed_out;
+  raised released, timed_out;
   std::thread([&] {
+    released = raise_of([&] { lock.release(); });
     timed_out = raise_of([&] { qmgl_sync_monitor hold(lock, 0); });
     EXPECT_EQ(lock.get_wait_error(), qmgl_wait_timeout);
   }).join();
+  expect_raised(released, not_owner);
   expect_raised(timed_out, 0x20000002, "exc_timeout");
   lock.release();
+  EXPECT_EQ(request_elsewhere(lock), qmgl_wait_timeout) << "still held once";
+  lock.release();
+  EXPECT_EQ(request_elsewhere(lock), qmgl_wait_no_error);
 }
 
 // A lock a thread ends holding is abandoned once, to the next owner, who holds it once.
@@ -266,21 +257,17 @@ TEST(NamedLock, AProcessEndingOrKilledWhileHoldingItAbandonsIt) {
   }
 }
 
+// Created again by a helper, then also held by this process, which closes it before the kill.
 TEST(NamedLock, ANameWhoseHoldersWereAllKilledIsAbsentAndCanBeCreatedAgain) {
   std::string const name = unique_object_name("lock");
   lock_holder_process(name, qmgl_action_create).kill();
   expect_raised(raise_of([&] { qmgl_sync_lock_shared lock(name.c_str(), qmgl_action_open); }),
                 not_found);
-  {
-    qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
-    EXPECT_EQ(request_elsewhere(created), qmgl_wait_no_error) << "new: neither held nor abandoned";
-  }
-  // This process held a handle too, and closed it before the helper was killed.
   lock_holder_process holder(name, qmgl_action_create);
   { qmgl_sync_lock_shared opened(name.c_str(), qmgl_action_open); }
   holder.kill();
   qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
-  EXPECT_EQ(request_elsewhere(created), qmgl_wait_no_error);
+  EXPECT_EQ(request_elsewhere(created), qmgl_wait_no_error) << "new: neither held nor abandoned";
 }
 
 // Only 1 starts a signal set; a post releases every waiter and stays until reset.
@@ -331,28 +318,22 @@ TEST(NamedSignal, CreateOpenAndAlreadyExists) {
   EXPECT_EQ(created.wait(0), qmgl_wait_no_error) << "posted by another process";
 }
 
-TEST(Monitor, HoldsTheLockForItsScopeAndRaisesOwnerDiedOnAnAbandonedOne) {
-  qmgl_sync_lock_private lock;
+// A monitor holds the lock for its scope; on an abandoned lock it raises owner-died and leaves
+// the lock free. An unlock monitor gives the lock up for its scope; taking it back abandoned
+// raises owner-died after releasing it, or keeps it quietly while another exception unwinds.
+TEST(Monitor, HoldAndUnlockForTheScope) {
+  observed<qmgl_sync_lock_private> lock;
   for (bool timed : {false, true}) {
     auto hold = [&] {
       return timed ? std::make_unique<qmgl_sync_monitor>(lock, 0)
                    : std::make_unique<qmgl_sync_monitor>(lock);
     };
-    {
-      auto const held = hold();
-      EXPECT_EQ(request_elsewhere(lock), qmgl_wait_timeout);
-    }
+    EXPECT_EQ((hold(), request_elsewhere(lock)), qmgl_wait_timeout);
     EXPECT_EQ(request_elsewhere(lock), qmgl_wait_no_error);
     abandon_on_a_thread(lock);
     expect_raised(raise_of(hold), owner_died, "exc_owner_died");
     EXPECT_EQ(request_elsewhere(lock), qmgl_wait_no_error) << "left free";
   }
-}
-
-// An unlock monitor gives the lock up for its scope; taking it back abandoned raises
-// owner-died after releasing it, or keeps it quietly while another exception unwinds.
-TEST(Monitor, UnlockMonitorGivesTheLockUpForItsScope) {
-  observed<qmgl_sync_lock_private> lock;
   qmgl_sync_monitor hold(lock);
   {
     qmgl_sync_unlock_monitor let_go(lock);
