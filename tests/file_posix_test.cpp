@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -146,6 +147,30 @@ TEST(File, ShareModesHoldAcrossProcesses) {
   EXPECT_EQ(run_in_child("true", "held", held), 0);
   holder.reset();
   EXPECT_EQ(run_in_child("true", "free", held), 0);
+}
+
+TEST(File, TheCallerKeepsTheHandleItGives) {
+  std::FILE* const stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  void* const handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(fileno(stream)));
+  trace_capture capture(0x800 | 0x10000);
+  std::uint64_t object = 0;
+  {
+    f file(handle);
+    object = object_word(&file);
+    EXPECT_EQ(file.write("ab", 2), 2u);
+  }
+  char pointer[64];
+  std::snprintf(pointer, sizeof pointer, "%p", handle);
+  EXPECT_EQ(
+      capture.take(),
+      (std::vector{text_record(0x061E0000, 0x141A0000, object, std::string("handle ") + pointer),
+                   text_record(0x062A0000, 0x141A0400, std::uint64_t{0}, pointer),
+                   value_record(0x062B0000, 0x141A0400, std::uint64_t{0}, 0),
+                   plain_record(0x061F0000, 0x141A0000, object)}));
+  EXPECT_EQ(std::fseek(stream, 0, SEEK_END), 0) << "still open after the object ended";
+  EXPECT_EQ(std::ftell(stream), 2);
+  EXPECT_EQ(std::fclose(stream), 0);
 }
 
 // The null device shares: writers that deny writing all open it.
