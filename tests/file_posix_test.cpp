@@ -23,33 +23,23 @@
 
 namespace {
 
-constexpr char role_variable[] = "WYGL_FILE_TEST_ROLE";
-constexpr char argument_variable[] = "WYGL_FILE_TEST_ARGUMENT";
-
-// The role, or the argument, that a test of this file gave this process when it started it;
-// empty in the test's own process.
-std::string environment(char const* name) {
-  char const* value = std::getenv(name);
+// The role that a test of this file gave this process when it started it, then a space and its
+// argument; empty in the test's own process.
+std::string role() {
+  char const* value = std::getenv("WYGL_FILE_TEST_ROLE");
   return value != nullptr ? value : "";
 }
 
-// For the shell; the names here hold no quotes.
-std::string quoted(std::string const& text) {
-  return "'" + text + "'";
-}
-
 // Runs the current test again in a new process of this program, through the shell: setup runs
-// first in that shell, then the program, with only this test selected, the role and the
-// argument in its environment, and at most 60 seconds to run. Returns the child's exit code
-// (0 when its expectations held), or -1 when it was killed by a signal or did not start.
-int run_in_child(std::string const& setup, std::string const& role,
-                 std::string const& argument = "") {
+// first in that shell, then the program, with only this test selected, the role in its
+// environment, and at most 60 seconds to run. Returns the child's exit code (0 when its
+// expectations held), or -1 when it was killed by a signal or did not start.
+int run_in_child(std::string const& setup, std::string const& given_role) {
   auto const* test = testing::UnitTest::GetInstance()->current_test_info();
-  std::string const program = std::filesystem::read_symlink("/proc/self/exe").string();
-  std::string const command =
-      setup + "; " + role_variable + "=" + quoted(role) + " " + argument_variable + "=" +
-      quoted(argument) + " exec timeout 60 " + quoted(program) +
-      " --gtest_filter=" + quoted(std::string(test->test_suite_name()) + "." + test->name());
+  std::string const command = setup + "; WYGL_FILE_TEST_ROLE='" + given_role +
+                              "' exec timeout 60 '" +
+                              std::filesystem::read_symlink("/proc/self/exe").string() +
+                              "' --gtest_filter=" + test->test_suite_name() + "." + test->name();
   int const status = std::system(command.c_str());
   // A wait status: a signal number in the low seven bits, else the exit code above them.
   return status == -1 || (status & 0x7F) != 0 ? -1 : (status >> 8) & 0xFF;
@@ -65,13 +55,13 @@ std::uint32_t open_error(std::string const& name, f::access_requested_indicator 
 }  // namespace
 
 TEST(FileStream, ShortWriteRaisesNotEnoughDisk) {
-  if (environment(role_variable) != "short-write") {
+  if (role() != "short-write") {
     // A file size limit makes the system take only the first part of a larger write; the
     // signal that a write at the limit would send is ignored. In a coverage build the limited
     // process writes its counts into a folder of its own (GCOV_PREFIX), since counts cut short
     // by the limit would spoil those of every later process.
     temp_dir counts;
-    EXPECT_EQ(run_in_child("export GCOV_PREFIX=" + quoted(counts.path().string()) +
+    EXPECT_EQ(run_in_child("export GCOV_PREFIX='" + counts.path().string() + "'" +
                                " && ulimit -f 2 && trap '' XFSZ",
                            "short-write"),
               0);
@@ -106,7 +96,7 @@ TEST(FileStream, ShortWriteRaisesNotEnoughDisk) {
 }
 
 TEST(FileStream, StandardErrorWithoutAHandleWritesToNul) {
-  if (environment(role_variable) != "no-standard-error") {
+  if (role() != "no-standard-error") {
     EXPECT_EQ(run_in_child("exec 2>&-", "no-standard-error"), 0);
     return;
   }
@@ -130,23 +120,23 @@ TEST(FileStream, StandardErrorWithoutAHandleWritesToNul) {
 }
 
 TEST(File, ShareModesHoldAcrossProcesses) {
-  std::string const name = environment(argument_variable), role = environment(role_variable);
-  if (role == "held") {
+  std::string const name = role().substr(role().find(' ') + 1);
+  if (role().starts_with("held ")) {
     EXPECT_EQ(open_error(name, f::access_read, f::deny_none), 0u);
     EXPECT_EQ(open_error(name, f::access_read, f::deny_write), 32u);
     EXPECT_EQ(raise_of([&] { f::remove(name.c_str()); }).code, 32u);
   }
-  if (!role.empty()) {
-    EXPECT_EQ(open_error(name, f::access_write, f::deny_write), role == "held" ? 32u : 0u);
+  if (!role().empty()) {
+    EXPECT_EQ(open_error(name, f::access_write, f::deny_write), role()[0] == 'h' ? 32u : 0u);
     return;
   }
   temp_dir dir;
   std::string const held = dir.file("held.txt");
   std::optional<f> holder(std::in_place, held.c_str(), f::create_new, f::access_write,
                           f::deny_write);
-  EXPECT_EQ(run_in_child("true", "held", held), 0);
+  EXPECT_EQ(run_in_child("true", "held " + held), 0);
   holder.reset();
-  EXPECT_EQ(run_in_child("true", "free", held), 0);
+  EXPECT_EQ(run_in_child("true", "free " + held), 0);
 }
 
 TEST(File, TheCallerKeepsTheHandleItGives) {
