@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -280,18 +279,18 @@ TEST(Signal, PostReleasesEveryWaiterUntilReset) {
       milliseconds_taken_by([&] { EXPECT_EQ(signal.wait(100), qmgl_wait_timeout); });
   EXPECT_GE(taken, 80);
   EXPECT_LT(taken, 10000);
-  std::atomic<int> waiting{0};
-  std::vector<std::future<qmgl_wait_error_indicator>> waiters;
-  for (int i = 0; i < 4; ++i) {
-    waiters.push_back(std::async(std::launch::async, [&] {
+  std::atomic<int> waiting{0}, released{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i)
+    waiters.emplace_back([&] {
       if (++waiting == 4) started.post();
-      return signal.wait(wait_limit_ms);
-    }));
-  }
+      released += signal.wait(wait_limit_ms) == qmgl_wait_no_error;
+    });
   EXPECT_EQ(started.wait(wait_limit_ms), qmgl_wait_no_error);
   signal.post();
-  for (auto& waiter : waiters)
-    EXPECT_EQ(waiter.get(), qmgl_wait_no_error);
+  for (std::thread& waiter : waiters)
+    waiter.join();
+  EXPECT_EQ(released, 4);
   signal.wait();
   EXPECT_EQ(signal.wait(-1), qmgl_wait_no_error) << "stays set";
   signal.reset();
@@ -299,23 +298,21 @@ TEST(Signal, PostReleasesEveryWaiterUntilReset) {
   EXPECT_EQ(signal.wait(0), qmgl_wait_timeout);
 }
 
+// Opening keeps the state; another process posts it.
 TEST(NamedSignal, CreateOpenAndAlreadyExists) {
   std::string const name = unique_object_name("signal");
   qmgl_sync_sema_shared created(name.c_str(), qmgl_action_create, qmgl_sync_sema::posted);
-  EXPECT_EQ(created.wait(0), qmgl_wait_no_error);
   expect_raised(raise_of([&] {
-                  qmgl_sync_sema_shared again(name.c_str(), qmgl_action_create,
-                                              qmgl_sync_sema::not_posted);
+                  qmgl_sync_sema_shared(name.c_str(), qmgl_action_create, qmgl_sync_sema::posted);
                 }),
                 already_exists, "exc_already_exists");
   qmgl_sync_sema_shared shared(name.c_str(), qmgl_action_create_or_open,
                                qmgl_sync_sema::not_posted);
-  EXPECT_EQ(shared.wait(0), qmgl_wait_no_error) << "opening keeps the state";
+  EXPECT_EQ(shared.wait(0), qmgl_wait_no_error);
   created.reset();
   EXPECT_EQ(shared.wait(0), qmgl_wait_timeout);
-  child_process child("post_signal", {name});
-  EXPECT_EQ(child.wait_for_exit(child_limit), 0);
-  EXPECT_EQ(created.wait(0), qmgl_wait_no_error) << "posted by another process";
+  EXPECT_EQ(child_process("post_signal", {name}).wait_for_exit(child_limit), 0);
+  EXPECT_EQ(created.wait(0), qmgl_wait_no_error);
 }
 
 // A monitor holds the lock for its scope; on an abandoned lock it raises owner-died and leaves
