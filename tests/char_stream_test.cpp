@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,18 +36,16 @@ struct block_sink : qmgl_output_imp, qmgl_output_buffer_mixin {
 
   // "PENDING|LAST CAPACITY", the last block "-" before the first.
   std::string state() const {
-    std::string const last =
-        get_last_output_buffer() == nullptr
-            ? "-"
-            : std::string(get_last_output_buffer(), get_last_output_buffer_length());
-    return std::string(get_output_buffer(), get_output_buffer_length()) + "|" + last + " " +
+    char const* const last = get_last_output_buffer();
+    return std::string(get_output_buffer(), get_output_buffer_length()) + "|" +
+           (last ? std::string(last, get_last_output_buffer_length()) : "-") + " " +
            std::to_string(get_output_buffer_capacity());
   }
 
  private:
   void really_put_char(char c) override { put_buffered_char(c); }
   void really_flush_buffer(char const* data, int length) override {
-    if (std::exchange(fail_next, false)) throw std::runtime_error("delivery failed");
+    if (fail_next) throw std::runtime_error("delivery failed");
     deliveries.push_back(std::string(data, length) + "=" + state());
   }
 };
@@ -77,22 +74,13 @@ struct block_source : qmgl_input_imp, qmgl_input_buffer_mixin {
   char end_char_;
 };
 
-// An input file that shows, through the one reference it takes of its buffer, how many bytes
-// wait there.
+// An input file that shows, through the one reference it takes of it, what its buffer holds.
 struct buffer_probe : qmgl_input_file {
   using qmgl_input_file::qmgl_input_file;
   std::string const& buffer = get_input_buffer();
 };
 
-template <class T>
-std::string written(T value) {
-  text_sink sink;
-  sink << value;
-  return sink.text;
-}
-
-// n reads: each character, '$' for a NUL and '#' for 0xFF, followed by '|' when the input
-// reports its end after it.
+// n reads: each character ('$' a NUL, '#' 0xFF), then '|' when the input is at its end.
 std::string reads(qmgl_input& in, int n) {
   std::string seen;
   for (int i = 0; i < n; ++i) {
@@ -103,8 +91,7 @@ std::string reads(qmgl_input& in, int n) {
   return seen;
 }
 
-// What a call raised: "none", or "CODE MESSAGE @FILE" without the system's text of an
-// exc_unmapped_t.
+// What a call raised: "none", or "CODE MESSAGE @FILE" without an exc_unmapped_t's text.
 std::string failure(raised const& r) {
   if (!r.thrown) return "none";
   bool const unmapped = r.type == typeid(exc_unmapped_t);
@@ -118,14 +105,18 @@ qmgl_output_file::mode_indicator mode(int value) {
   return static_cast<qmgl_output_file::mode_indicator>(value);
 }
 
-// Writes text through a stream that ends at once.
 void write_through(qmgl_output_file&& out, char const* text) {
   out << text;
 }
 
 }  // namespace
 
-TEST(OutputStream, NumbersAgreeWithToStringAndEndWithTheirSpaces) {
+TEST(OutputStream, NumbersHexTextsAndQuotedStrings) {
+  auto const written = [](auto value) {
+    text_sink sink;
+    sink << value;
+    return sink.text;
+  };
   std::mt19937 pick(20261205);
   std::vector<std::uint32_t> values = {0, 9, 10, INT_MAX, 0x80000000u, 0xFFFFFFFBu, UINT_MAX};
   for (int i = 0; i < 20000; ++i)
@@ -137,9 +128,7 @@ TEST(OutputStream, NumbersAgreeWithToStringAndEndWithTheirSpaces) {
                   written(static_cast<unsigned long>(u)) + std::to_string(qmgl_output_length(s)),
               d + "  " + d + "  " + n + "  " + n + " " + std::to_string(d.size()));
   }
-}
 
-TEST(OutputStream, HexCharactersTextsAndQuotedStrings) {
   using text = qmgl_ntarray_of<char, 0>;
   text const its("it's"), none, plain("plain"), many("''\"''");
   text_sink out;
@@ -152,8 +141,9 @@ TEST(OutputStream, HexCharactersTextsAndQuotedStrings) {
       "0x000000ff 0x00000000 0xdeadbeef xabc|'it''s' '' \"plain\" '''''\"''''' \"''\"\"''\" ");
 }
 
-// An echo shows a NUL as a line end; put_chars passes on as put_chars, its NULs unchanged.
-TEST(OutputStream, EchoPassesEveryCharacterOn) {
+// An echo shows a NUL as a line end, but passes put_chars on unchanged. A string sink appends in
+// place; earlier copies of the string keep their text.
+TEST(OutputStream, EchoesAndStringSinks) {
   text_sink first, second, third, other;
   qmgl_output_black_hole hole;
   first.echo_to(second);
@@ -168,9 +158,7 @@ TEST(OutputStream, EchoPassesEveryCharacterOn) {
   EXPECT_EQ(first.text + "|" + second.text + "|" + third.text + "|" + other.text,
             "ab\0\0\0"
             "7  \r\n|ab\r\n\0\0|ab\r\n\0\0|7  \r\n"s);
-}
 
-TEST(OutputStream, StringSinkAppendsAndEarlierCopiesKeepTheirText) {
   qmgl_ntarray_of<char, 0> text("ab");
   qmgl_output_str out(text);
   qmgl_ntarray_of<char, 0> const before = text;
@@ -183,27 +171,24 @@ TEST(OutputStream, StringSinkAppendsAndEarlierCopiesKeepTheirText) {
             "abc-1  xyz!|abc|ab");
 }
 
-// The capacity reported is 1024, then 1024 + k * 16384 after k steps; a block appended in one
-// call reaches the capacity of the characters appended one by one. During a delivery the block
-// is both pending and the last block.
+// The capacity is 1024 + k * 16384 after k steps, for a block as for characters (next test). A
+// delivered block is pending and last during delivery; a failed one stays pending, last a copy.
 TEST(OutputStream, BufferGrowsInFixedStepsAndFlushesOneBlock) {
   struct {
     std::size_t length;  // after "ab"
     int capacity;
   } const cases[] = {{0, 1024},      {1022, 1024},   {1023, 17408},
-                     {17406, 17408}, {17407, 33792}, {1000000, 1024 + 61 * 16384}};
+                     {17406, 17408}, {17407, 33792}, {1000000, 1000448}};
   for (auto const& c : cases) {
     SCOPED_TRACE(c.length);
     std::string block(c.length, ' ');
     for (std::size_t i = 0; i < c.length; ++i)
       block[i] = static_cast<char>(1 + i % 251);
-    block_sink by_block, by_char;
+    block_sink by_block;
     by_block << "ab";
     by_block.put_buffered_chars(block.data(), block.size());
-    by_char << "ab" << block.c_str();
     std::string const sent = "ab" + block, capacity = " " + std::to_string(c.capacity);
     EXPECT_EQ(by_block.state(), sent + "|-" + capacity) << "nothing leaves before a flush";
-    EXPECT_EQ(by_char.state(), by_block.state());
     by_block.flush();
     by_block.flush();
     EXPECT_EQ(by_block.deliveries,
@@ -216,20 +201,13 @@ TEST(OutputStream, BufferGrowsInFixedStepsAndFlushesOneBlock) {
   char const byte = 'x';
   // The length alone is checked: nothing is read from the (one-byte) data.
   EXPECT_THROW(sink.put_buffered_chars(&byte, std::size_t{INT_MAX}), exc_not_enough_memory_t);
-  EXPECT_EQ(sink.state(), "kept|- 1024");
-}
-
-// A failed delivery leaves the block pending for the next flush, and the last block a copy.
-TEST(OutputStream, FailedDeliveryKeepsTheBlockForTheNextFlush) {
-  block_sink sink;
-  sink << "two";
   sink.fail_next = true;
   EXPECT_THROW(sink.flush(), std::runtime_error);
+  sink.fail_next = false;
   sink << '!';
-  EXPECT_EQ(sink.state(), "two!|two 1024");
+  EXPECT_EQ(sink.state(), "kept!|kept 1024");
   sink.flush();
-  EXPECT_EQ(sink.deliveries, std::vector<std::string>{"two!=two!|two! 1024"});
-  EXPECT_EQ(sink.state(), "|two! 1024");
+  EXPECT_EQ(sink.deliveries, std::vector<std::string>{"kept!=kept!|kept! 1024"});
 }
 
 TEST(OutputStream, SpareMemoryPassesToTheNextSinkUnseen) {
@@ -252,18 +230,13 @@ TEST(OutputStream, SpareMemoryPassesToTheNextSinkUnseen) {
   EXPECT_EQ(second.state(), "|" + text + " 115712") << "1024 + 7 * 16384, as for a fresh sink";
 }
 
-TEST(InputStream, StringSourceEndsWithNulOrException) {
+TEST(InputStream, SourcesEndLookBackOnceAndEchoOnce) {
   qmgl_input_str quiet("ab"), null_text(nullptr), loud("ab");
   EXPECT_TRUE(quiet.throw_on_eoi(false)) << "throw-on-end is on at first";
   null_text.throw_on_eoi(false);
   EXPECT_EQ(reads(quiet, 4) + reads(null_text, 1) + reads(loud, 2), "ab$|$|$|ab");
-  EXPECT_FALSE(quiet.is_interactive());
   EXPECT_EQ(failure(raise_of([&] { loud.get_char(); })), end_of_input);
-  EXPECT_EQ(failure(raise_of([&] { loud.get_char(); })), end_of_input) << "and every later read";
-  EXPECT_TRUE(loud.empty());
-}
 
-TEST(InputStream, OneCharacterOfLookBackEchoedOnce) {
   block_source in({"xy"});
   text_sink echo;
   in.echo_to(echo);
@@ -274,27 +247,23 @@ TEST(InputStream, OneCharacterOfLookBackEchoedOnce) {
             "537067520 assertion failed: _have_returned_char == false @src/qmgl/qmgl_input");
   EXPECT_EQ(reads(in, 3), "xy$|") << "the failed return left the stream unchanged";
   in.return_char();
-  EXPECT_TRUE(in.empty()) << "return_char does not clear the end";
-  EXPECT_EQ(reads(in, 1), "$|");
+  EXPECT_EQ(reads(in, 1), "$|") << "return_char does not clear the end";
   EXPECT_EQ(in.fills, 2u) << "the returned end was not read from the source again";
   in.halt_echo();
   in.get_char();
   EXPECT_EQ(echo.text, "xy\r\n") << "each character once, a NUL as a line end, until halted";
-}
 
-TEST(InputStream, ArgumentsReadAsOneTextWithSpaces) {
-  struct {
-    std::vector<char const*> argv;
-    std::string text;  // two reads at the end
-  } const cases[] = {{{"ls", "-l", nullptr}, "ls -l$|$|"},
-                     {{"a", "", "b", nullptr}, "a  b$|$|"},
-                     {{nullptr}, "$|$|"},
-                     {{"", "b", nullptr}, " b$|$|"}};
-  for (auto const& c : cases) {
-    qmgl_input_arguments in(c.argv.data());
-    in.throw_on_eoi(false);
-    EXPECT_EQ(reads(in, static_cast<int>(c.text.size()) - 2), c.text);
+  std::vector<std::vector<char const*>> const argvs = {
+      {"ls", "", "-l", nullptr}, {nullptr}, {"", "b", nullptr}};
+  std::string seen;
+  for (auto const& argv : argvs) {
+    qmgl_input_arguments args(argv.data());
+    args.throw_on_eoi(false);
+    seen += reads(args, 7) + " ";
   }
+  EXPECT_EQ(seen,
+            "ls  -l$| $|$|$|$|$|$|$| "
+            " b$|$|$|$|$| ");
   EXPECT_EQ(raise_of([] { qmgl_input_arguments bad(nullptr); }).message, "assertion failed: _argv");
 }
 
@@ -308,7 +277,6 @@ TEST(InputStream, CounterTracksLinesAndColumnsAndEndsOnlyAtItsOwnEnd) {
     seen += reads(in, 1) + " ";    // the inner end passes on without throwing
   }
   EXPECT_EQ(seen, "1:1 x 1:2 \r 1:2 \n 2:1 y 2:2 y 2:2 \n 3:1 a 3:2 b 3:3 $| ");
-  EXPECT_TRUE(inner.empty());
 
   // Over an inner input that met its end before and then receives data, only the counter's own
   // read of the end ends it; so also for an end character that is not NUL.
@@ -325,11 +293,24 @@ TEST(InputStream, CounterTracksLinesAndColumnsAndEndsOnlyAtItsOwnEnd) {
 static_assert(std::is_nothrow_destructible_v<qmgl_input_buffer_mixin> &&
               !std::has_virtual_destructor_v<qmgl_input_buffer_mixin>);
 
-TEST(InputStream, BufferedSourceDeliversBytesUntilAFillAddsNothing) {
+// A fill that adds nothing ends the input; a block take stops after the first NUL and fills
+// only when the buffer is empty; a kept reference to the buffer shows what remains.
+TEST(InputStream, BufferedSourcesAndBlockTakes) {
   block_source in({"a\xff", "", "b"});
   in.throw_on_eoi(false);
   EXPECT_EQ(reads(in, 4), "a#$|b|") << "0xFF is data; a later fill with data is delivered";
   EXPECT_EQ(in.get_buffered_char(), -1);
+
+  block_source taken({"abc\0de"s, "fgh"});
+  std::string seen;
+  for (std::size_t capacity : {0, 16, 1, 16, 16, 16}) {
+    char into[16];
+    std::size_t const n = taken.get_buffered_chars(into, capacity);
+    seen += std::string(into, n) + std::to_string(taken.fills) + " ";
+  }
+  EXPECT_EQ(seen,
+            "0 abc\0"
+            "1 d1 e1 fgh2 3 "s);
 
   block_source held_in({});
   held_in.add_data("hello");
@@ -337,24 +318,11 @@ TEST(InputStream, BufferedSourceDeliversBytesUntilAFillAddsNothing) {
   held_in.add_data(" world");
   std::string const& held = held_in.get_input_buffer();
   EXPECT_EQ(held, "lo world");
-  EXPECT_EQ(reads(held_in, 2) + "|" + held, "lo| world") << "a kept reference shows what remains";
+  EXPECT_EQ(reads(held_in, 2) + "|" + held, "lo| world");
   held_in.add_data("!");
   char block[3];
   ASSERT_EQ(held_in.get_buffered_chars(block, sizeof block), 3u);
   EXPECT_EQ(held + std::to_string(held_in.fills), "rld!0");
-}
-
-TEST(InputStream, BlockTakeStopsAfterTheFirstNulAndFillsOnlyWhenEmpty) {
-  block_source in({"abc\0de"s, "fgh"});
-  std::string seen;
-  for (std::size_t capacity : {0, 16, 1, 16, 16, 16}) {
-    char into[16];
-    std::size_t const n = in.get_buffered_chars(into, capacity);
-    seen += std::string(into, n) + std::to_string(in.fills) + " ";
-  }
-  EXPECT_EQ(seen,
-            "0 abc\0"
-            "1 d1 e1 fgh2 3 "s);
 }
 
 // A copy ends at a NUL, or at the end of a source whose end character is not NUL (0xFF); what
@@ -380,10 +348,10 @@ TEST(InputStream, CopyToOutputEndsAtTheEnd) {
 TEST(FileStream, OutputModesAndOtherWritersDenied) {
   temp_dir dir;
   std::string const name = dir.file("out.txt");
-  qmgl_ntarray_of<char, 0> const text_name(name.c_str());
+  char const* const path = name.c_str();
+  qmgl_ntarray_of<char, 0> const text_name(path);
   for (int bad : {2, 3, -1}) {
-    EXPECT_EQ(failure(raise_of([&] { qmgl_output_file out(name.c_str(), mode(bad)); })),
-              invalid_mode);
+    EXPECT_EQ(failure(raise_of([&] { qmgl_output_file out(path, mode(bad)); })), invalid_mode);
     EXPECT_EQ(failure(raise_of([&] { qmgl_output_file out(text_name, mode(bad)); })), invalid_mode);
   }
   EXPECT_FALSE(std::filesystem::exists(name)) << "the mode is checked before the file is touched";
@@ -394,17 +362,15 @@ TEST(FileStream, OutputModesAndOtherWritersDenied) {
     EXPECT_EQ(file_contents(name), "") << "nothing reaches the file before a flush";
     // A second writer, or a reader that denies writing, cannot join; another reader can.
     std::string const denied = "32 unmapped @src/qmgl/qmgl_file";
-    EXPECT_EQ(failure(raise_of([&] { qmgl_output_file again(name.c_str(), mode(1)); })), denied);
-    EXPECT_EQ(failure(raise_of([&] { qmgl_input_file in(name.c_str(), qmgl_file::deny_write); })),
-              denied);
-    EXPECT_EQ(failure(raise_of([&] { qmgl_input_file in(name.c_str(), qmgl_file::deny_none); })),
-              "none");
+    EXPECT_EQ(failure(raise_of([&] { qmgl_output_file again(path, mode(1)); })), denied);
+    EXPECT_EQ(failure(raise_of([&] { qmgl_input_file in(path, qmgl_file::deny_write); })), denied);
+    EXPECT_EQ(failure(raise_of([&] { qmgl_input_file in(path, qmgl_file::deny_none); })), "none");
   }
-  write_through(qmgl_output_file(name.c_str(), qmgl_output_file::append), "def");
+  write_through(qmgl_output_file(path, qmgl_output_file::append), "def");
   EXPECT_EQ(file_contents(name), "abcdef");
 
   // On a given file, through a handle of the stream's own.
-  qmgl_file file(name.c_str(), qmgl_file::open_existing, qmgl_file::access_read_write,
+  qmgl_file file(path, qmgl_file::open_existing, qmgl_file::access_read_write,
                  qmgl_file::deny_none);
   file.seek(2, qmgl_file::seek_begin);
   write_through(qmgl_output_file(file, qmgl_output_file::keep_position), "XY");
@@ -429,16 +395,14 @@ TEST(FileStream, OneWritePerFlushAndItsRecords) {
   out << "!";
   out.flush_to_disk();
   EXPECT_EQ(file_contents(name), std::string(5000, 'x') + "yz!");
-  std::vector<captured_record> const records = capture.take();
-  ASSERT_EQ(records.size(), 6u);
-  std::uint64_t const file = records[0].object;  // the stream's own file, a part of it
-  EXPECT_TRUE(file >= object_word(&out) && file < object_word(&out) + sizeof out);
-  constexpr std::uint32_t write = 0x141A1000, flush = 0x141A0600;
-  std::vector<captured_record> const expected = {
-      text_record(0x06200000, write, file, "5002"), value_record(0x06210000, write, file, 0),
-      text_record(0x06200000, write, file, "1"),    value_record(0x06210000, write, file, 0),
-      plain_record(0x06200000, flush, file),        value_record(0x06210000, flush, file, 0)};
-  EXPECT_EQ(records, expected);
+  std::string writes;  // what the records of the stream's own file, a part of it, hold
+  for (captured_record const& r : capture.take()) {
+    EXPECT_TRUE(r.object >= object_word(&out) && r.object < object_word(&out) + sizeof out);
+    if (r.kind == 0x06200000) writes += (r.tracepoint == 0x141A1000 ? "write " : "flush ") + r.data;
+    if (r.kind == 0x06210000)
+      writes += r == value_record(r.kind, r.tracepoint, r.object, 0) ? ";" : "?";
+  }
+  EXPECT_EQ(writes, "write 5002;write 1;flush ;");
 }
 
 TEST(FileStream, FailedWritesKeepTheCharactersAndTheDestructorReportsThem) {
@@ -452,7 +416,6 @@ TEST(FileStream, FailedWritesKeepTheCharactersAndTheDestructorReportsThem) {
   raised const r = raise_of([&] { out->flush(); });
   EXPECT_EQ(failure(r) + r.message,
             "5 unmapped @src/qmgl/qmgl_file" + system_text(5).substr(0, 159));
-  EXPECT_EQ(raise_of([&] { out->flush(); }).code, 5u);
   EXPECT_EQ(raise_of([&] { out->flush_to_disk(); }).code, 5u);
   EXPECT_EQ(out->get_output_buffer_length(), 3) << "the block stays for the next flush";
 
@@ -464,14 +427,6 @@ TEST(FileStream, FailedWritesKeepTheCharactersAndTheDestructorReportsThem) {
                   "flush at destruction failed, 3 characters lost: 5 " + system_text(5))};
   EXPECT_EQ(capture.take(), expected);
   EXPECT_EQ(file_contents(name), "old");
-
-  // During unwinding the destructor swallows its failure instead of ending the program.
-  auto unwinding = [&] {
-    qmgl_output_file lost(reader, qmgl_output_file::keep_position);
-    lost << "lost";
-    throw std::runtime_error("unwinding");
-  };
-  EXPECT_THROW(unwinding(), std::runtime_error);
 }
 
 TEST(FileStream, InputReadsBlocksOf512BytesAndEndsIn0xFF) {
@@ -502,21 +457,12 @@ TEST(FileStream, InputReadsBlocksOf512BytesAndEndsIn0xFF) {
                  qmgl_file::deny_none);
   file.seek(2, qmgl_file::seek_begin);
   EXPECT_EQ(qmgl_input_file(file).get_char(), 'b') << "from the file's position";
-  EXPECT_EQ(failure(raise_of(
-                [&] { qmgl_input_file none(dir.file("none").c_str(), qmgl_file::deny_none); })),
-            "2 unmapped @src/qmgl/qmgl_file");
-}
 
-TEST(FileStream, StandardStreamsAreMadeOnce) {
-  qmgl_output_file& error = qmgl_output_file::std_error();
+  qmgl_output_file& error = qmgl_output_file::std_error();  // the standard streams, made once
   EXPECT_TRUE(&error == &qmgl_output_file::std_error() &&
               &error != &qmgl_output_file::std_output());
-  EXPECT_EQ(&qmgl_output_file::std_output(), &qmgl_output_file::std_output());
   EXPECT_EQ(&qmgl_input_file::std_input(), &qmgl_input_file::std_input());
-  EXPECT_FALSE(qmgl_input_file::std_input().is_interactive());
   error << "\r\n";
   error.flush();
-  EXPECT_EQ(std::string(error.get_last_output_buffer(), 2) +
-                std::to_string(error.get_output_buffer_length()),
-            "\r\n0");
+  EXPECT_EQ(std::string(error.get_last_output_buffer(), 2), "\r\n");
 }
