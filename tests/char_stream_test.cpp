@@ -453,11 +453,6 @@ TEST(FileStream, InputReadsBlocksOf512BytesAndEndsIn0xFF) {
   file.seek(2, qmgl_file::seek_begin);
   EXPECT_EQ(qmgl_input_file(file).get_char(), 'b') << "from the file's position";
 
-  qmgl_output_file& error = qmgl_output_file::std_error();  // the standard streams, made once
-  EXPECT_TRUE(&error == &qmgl_output_file::std_error() &&
-              &error != &qmgl_output_file::std_output());
-  EXPECT_EQ(&qmgl_input_file::std_input(), &qmgl_input_file::std_input());
-  error << "\r\n";
-  error.flush();
-  EXPECT_EQ(std::string(error.get_last_output_buffer(), 2), "\r\n");
+  EXPECT_EQ(&qmgl_input_file::std_input(), &qmgl_input_file::std_input()) << "made once";
+  EXPECT_NE(&qmgl_output_file::std_error(), &qmgl_output_file::std_output());
 }
