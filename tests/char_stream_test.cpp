@@ -153,6 +153,7 @@ TEST(OutputStream, EchoesAndStringSinks) {
   hole << "lost";
   hole.echo_to(first);
   hole << -7 << '\0';  // a black hole discards, but echoes
+  hole.flush();
   EXPECT_EQ(first.text + "|" + second.text + "|" + third.text + "|" + other.text,
             "ab\0\0\0-7  \r\n|ab\r\n\0\0|ab\r\n\0\0|-7  \r\n"s);
 
@@ -232,6 +233,7 @@ TEST(InputStream, SourcesEndLookBackOnceAndEchoOnce) {
   EXPECT_TRUE(quiet.throw_on_eoi(false)) << "throw-on-end is on at first";
   null_text.throw_on_eoi(false);
   EXPECT_EQ(reads(quiet, 4) + reads(null_text, 1) + reads(loud, 2), "ab$|$|$|ab");
+  EXPECT_FALSE(quiet.is_interactive());
   EXPECT_EQ(failure(raise_of([&] { loud.get_char(); })), end_of_input);
 
   block_source in({"xy"});
