@@ -136,6 +136,8 @@ TEST(Value, TypeTestsTextsAccessAndRefusals) {
   qmgl_value const euro = array_of({qmgl_value(wide(u"\u20ac")), qmgl_value(wide(u""))});
   EXPECT_EQ(bytes_in(euro.as_bytes()), (std::vector<unsigned char>{0xAC, 0x20, 0, 0, 0, 0, 0, 0}));
   EXPECT_STREQ(qmgl_value(static_cast<char const*>(nullptr)).as_charp(), "");
+  EXPECT_STREQ(qmgl_value("it's").as_str(), "it's");
+  EXPECT_EQ(bin({7}).as_binaryp()[0], 7);
 
   // Each accessor refuses another type with the records of its own tracepoint, 0x141F0100,
   // 0x141F0200, ... in this order; as_bool writes them but answers false.
@@ -198,6 +200,7 @@ TEST(Value, ChangesGiveTheirResultOrRaiseAndKeepTheValue) {
       {null_value, [&](qmgl_value& v) { v = one_two; }, 9, "(1  , 2  )  "},
       {qmgl_value(1), [](qmgl_value& v) { v = false; }, 3, "false "},
       {qmgl_value(1), [](qmgl_value& v) { v = qmgl_bool3(qmgl_bool3_unknown); }, 4, "unknown "},
+      {qmgl_value(1), [](qmgl_value& v) { v = qmgl_bool3_true; }, 4, "true "},
       // Arguments that live inside the value itself; moves and swaps of bodies.
       {qmgl_value("in"), [](qmgl_value& v) { v = v.as_charp(); }, 6, "'in' "},
       {qmgl_value("s"), [](qmgl_value& v) { v = static_cast<qmgl_value const&>(v); }, 6, "'s' "},
