@@ -22,5 +22,8 @@ add_custom_target(coverage_report
           --filter ${PROJECT_SOURCE_DIR}/examples/
           --exclude-throw-branches --exclude-unreachable-branches
           --txt ${WYGL_COVERAGE_REPORT} --print-summary
+          # Count files are looked for in this build folder only: a walk of the whole source
+          # tree would enter the other presets' folders, and a Wine prefix links to /.
+          ${PROJECT_BINARY_DIR}
   COMMENT "Coverage of src/, qmtrc/ and examples/ (per file: ${WYGL_COVERAGE_REPORT})"
   VERBATIM)
