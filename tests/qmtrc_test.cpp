@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "../qmtrc/src/mask_parse.h"
+#include "dump_command.h"
 #include "dump_format.h"
 #include "support/temp_dir.h"
 #include "wygl/wytr_ids.h"
@@ -294,55 +295,52 @@ std::string lines(const std::string& indexes) {  // "0237": records 0, 2, 3 and 
   return out;
 }
 
-// What dump_file writes of the file at path, whether it reads the file and why it stops.
-std::string dump(const std::string& path, const qmtrc::dump::DumpOptions& options, bool read = true,
-                 const std::string& error = "") {
-  std::ostringstream out;
-  std::string reason;
-  EXPECT_EQ(qmtrc::dump::dump_file(path.c_str(), options, out, reason), read);
-  EXPECT_EQ(reason, error);
-  return out.str();
+// What qmtrc_dump writes with these arguments, and its exit status.
+struct command_result {
+  int status;
+  std::string out, err;
+};
+command_result run_dump(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{"qmtrc_dump"};
+  for (const std::string& arg : args)
+    argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  const int status = qmtrc::dump::run_command(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
 }
 
 TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
   const std::string path = dir.file("known.qmtrc");
   write_file(path, known_trace());
   const struct {
-    const char *levels, *threads, *tracepoints, *text, *shown;
-  } cases[] = {{nullptr, nullptr, nullptr, nullptr, "012345678"},
-               {"operation-exit", "1", nullptr, nullptr, "3"},
-               {nullptr, "3,1", nullptr, nullptr, "023678"},
-               {nullptr, nullptr, "qmgl_file::seek,class_0x7e, qmgl_timer", nullptr, "25678"},
-               {"error", nullptr, nullptr, "no", "1"},
-               {"state", nullptr, nullptr, "no", ""}};
+    std::vector<std::string> options;
+    const char* shown;
+  } cases[] = {{{}, "012345678"},
+               {{"--level", "operation-exit", "--thread", "1"}, "3"},
+               {{"--thread=3,1"}, "023678"},
+               {{"--tracepoint", "qmgl_file::seek,class_0x7e, qmgl_timer"}, "25678"},
+               {{"--level=error", "--text", "no"}, "1"},
+               {{"--level", "state", "--text", "no"}, ""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.shown);
-    qmtrc::dump::DumpOptions options;
-    EXPECT_TRUE(!c.levels || options.filter.set_levels(c.levels));
-    EXPECT_TRUE(!c.threads || options.filter.set_threads(c.threads));
-    if (c.tracepoints) options.filter.set_tracepoints(c.tracepoints);
-    if (c.text) options.filter.set_text(c.text);
-    EXPECT_EQ(dump(path, options), lines(c.shown));
+    std::vector<std::string> args = c.options;
+    args.push_back(path);
+    const command_result r = run_dump(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, lines(c.shown));
   }
-  qmtrc::dump::DumpOptions options;
-  EXPECT_FALSE(options.filter.set_threads("1,,2"));
-  options.relative = true;
-  EXPECT_TRUE(options.filter.set_threads("2"));
-  options.filter.set_text("b\x80");
-  EXPECT_EQ(dump(path, options),
+  EXPECT_EQ(run_dump({"--relative", "--thread", "2", "--text", "b\x80", path}).out,
             "     6    +0.000005 t2   entered qmgl_timer::remove 0x30 \"ab\x80\"\n");
 
-  options = {};
-  options.output = qmtrc::dump::DumpOptions::Output::chrome;
-  EXPECT_EQ(dump(path, options), R"({"traceEvents":[
+  EXPECT_EQ(run_dump({"--chrome", path}).out, R"({"traceEvents":[
 {"ph":"B","name":"qmgl_file::read","cat":"operation","ts":0.000,"pid":1,"tid":1,"args":{"seq":1,"object":"0x10"}},
 {"ph":"i","s":"t","name":"error qmgl_socket::read","cat":"error","ts":1.500,"pid":1,"tid":2,"args":{"seq":2,"object":"0x20","text":"\"no\"\t\u0001\\\r\n"}},
 {"ph":"B","name":"qmgl_file::seek","cat":"inner","ts":2.000,"pid":1,"tid":1,"args":{"seq":3,"object":"0x10"}},
 {"ph":"E","name":"qmgl_file::seek","cat":"operation","ts":3.250,"pid":1,"tid":1,"args":{"exit":"none"}},
 {"ph":"E","name":"qmgl_file::read","cat":"operation","ts":3.250,"pid":1,"tid":1,"args":{"exit":"left","code":"0x00000000"}},
 {"ph":"i","s":"t","name":"left-in-exception qmgl_socket::read","cat":"operation-exit","ts":4.000,"pid":1,"tid":2,"args":{"seq":5,"object":"0x20","text":"a)"
-                                 "\x7f"
-                                 R"("}},
+                                              "\x7f"
+                                              R"("}},
 {"ph":"B","name":"qmgl_timer::remove","cat":"operation","ts":5.000,"pid":1,"tid":2,"args":{"seq":6,"object":"0x30","text":"ab\\x80"}},
 {"ph":"i","s":"t","name":"kind_0x06990000 class_0x7e::op_0x05","cat":"other","ts":6.000,"pid":1,"tid":3,"args":{"seq":7,"object":"0x123456789"}},
 {"ph":"i","s":"t","name":"inner-left qmgl_file::seek","cat":"inner","ts":6.500,"pid":1,"tid":3,"args":{"seq":8,"object":"0x10"}},
@@ -370,13 +368,40 @@ TEST_F(Qmtrc, DumpShowsColumnsFiltersAndDamage) {
   for (const auto& c : damaged) {
     SCOPED_TRACE(c.error);
     write_file(path, c.bytes);
-    const bool read = c.error.starts_with("truncated last");  // the records before are shown
-    EXPECT_EQ(dump(path, {}, read, std::string(c.error)),
-              lines(c.bytes.starts_with(whole) ? "01234567" : ""));
+    const command_result r = run_dump({path});
+    EXPECT_EQ(r.status, c.error.starts_with("truncated last") ? 0 : 1);  // records before shown
+    EXPECT_EQ(r.out, lines(c.bytes.starts_with(whole) ? "01234567" : ""));
+    EXPECT_EQ(r.err, "qmtrc_dump: " + path + ": " + std::string(c.error) + "\n");
   }
-  EXPECT_EQ(dump(dir.file("missing"), {}, false,
-                 "cannot open the file: " + std::string(std::strerror(ENOENT))),
-            "");
+  const std::string missing = dir.file("missing");
+  EXPECT_EQ(run_dump({missing}).err,
+            "qmtrc_dump: " + missing + ": cannot open the file: " + std::strerror(ENOENT) + "\n");
+
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } wrong[] = {{{}, "no trace file given"},
+               {{path, path}, "more than one file"},
+               {{"--thread", "1,,2", path}, "--thread 1,,2: not thread numbers"},
+               {{"--level=bogus", path}, "--level bogus: not levels (see --help)"},
+               {{"--frob", path}, "unknown option --frob"},
+               {{path, "--text"}, "--text needs a value"}};
+  for (const auto& c : wrong) {
+    const command_result r = run_dump(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "qmtrc_dump: " + std::string(c.error));
+    EXPECT_NE(r.err.find("\nusage: qmtrc_dump [--relative]"), std::string::npos) << c.error;
+  }
+  const command_result help = run_dump({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.find("usage: qmtrc_dump"), 0u);
+  EXPECT_NE(help.out.find("LEVELS, as QMTRC_MASK takes them: a number, decimal (2048) or "
+                          "hexadecimal (0x800), or level names joined by commas (exception,"
+                          "operation): error,"),
+            std::string::npos);
+  EXPECT_EQ(run_dump({"--", "-"}).err,
+            "qmtrc_dump: -: cannot open the file: " + std::string(std::strerror(ENOENT)) + "\n");
 }
 
 }  // namespace

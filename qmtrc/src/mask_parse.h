@@ -90,16 +90,23 @@ constexpr std::optional<std::uint32_t> parse_mask(std::string_view text) noexcep
   }
 }
 
-// Writes the accepted forms, for a message about a text that parse_mask refused and for help
-// texts: "a number ... or level names ...: error, exception, ...".
+// Hands the accepted forms, piece by piece, to put: for a message about a text that
+// parse_mask refused and for help texts: "a number ... or level names ...: error, ...".
+template <class Put>
+void put_mask_forms(Put put) {
+  put("a number, decimal (2048) or hexadecimal (0x800), or level names joined by commas"
+      " (exception,operation):");
+  for (const wytr::level_name& level : wytr::level_names) {
+    put(" ");
+    put(level.name);
+    put(",");
+  }
+  put(" all");
+}
+
+// put_mask_forms onto a C stream.
 inline void write_mask_forms(std::FILE* out) noexcept {
-  std::fputs(
-      "a number, decimal (2048) or hexadecimal (0x800), or level names joined by commas"
-      " (exception,operation):",
-      out);
-  for (const wytr::level_name& level : wytr::level_names)
-    std::fprintf(out, " %s,", level.name);
-  std::fputs(" all", out);
+  put_mask_forms([out](const char* piece) { std::fputs(piece, out); });
 }
 
 }  // namespace qmtrc
