@@ -12,67 +12,47 @@
 
 namespace {
 
-using wygl::find_service_port;
-
-constexpr std::uint32_t wsano_data = 11004;
-
-std::optional<std::uint16_t> port(std::uint16_t value) {
-  return value;
-}
-
+// A services line names a port by its name or an alias, for any protocol; the first line that
+// names it counts, and lines that are no services line are skipped.
 TEST(Socket, AServicesLineNamesAPortByItsNameOrAnAlias) {
   std::string const text =
       "# name  port/protocol  aliases\n"
       "echo\t7/tcp\n"
       "gateway 4100/tcp router relay  # comment, gateway gateway\n"
       "http 80/udp www\r\n"
-      "last 9/tcp";
-  EXPECT_EQ(find_service_port(text, "echo"), port(7));
-  EXPECT_EQ(find_service_port(text, "gateway"), port(4100));
-  EXPECT_EQ(find_service_port(text, "relay"), port(4100));
-  EXPECT_EQ(find_service_port(text, "www"), port(80)) << "any protocol, a line ending in CR LF";
-  EXPECT_EQ(find_service_port(text, "last"), port(9)) << "a last line without its line end";
-  EXPECT_EQ(find_service_port(text, "comment,"), std::nullopt) << "words of a comment";
-  EXPECT_EQ(find_service_port(text, "ech"), std::nullopt);
-  EXPECT_EQ(find_service_port(text, "7"), std::nullopt) << "a port is no name";
-  EXPECT_EQ(find_service_port(text, ""), std::nullopt);
-}
-
-TEST(Socket, TheFirstMatchingLineCountsAndMalformedLinesAreSkipped) {
-  std::string const text =
       "alpha 70000/tcp\n"  // beyond the ports
-      "alpha 12x/tcp\n"    // not a number
-      "alpha 12\n"         // no protocol
-      "alpha /tcp\n"       // no port
-      "alpha 13/\n"        // no protocol after the slash
-      "#alpha 14/tcp\n"    // commented out
+      "alpha 12x/tcp\n"
+      "alpha 12\n"
+      "alpha /tcp\n"
+      "alpha 13/\n"
+      "#alpha 14/tcp\n"
       "alpha 15/tcp\n"
       "alpha 16/tcp\n"
-      "8080 8081/tcp\n";
-  EXPECT_EQ(find_service_port(text, "alpha"), port(15));
-  EXPECT_EQ(find_service_port(text, "8080"), port(8081)) << "a number is looked up as a name";
+      "8080 8081/tcp\n"
+      "last 9/tcp";  // without its line end
+  std::pair<char const*, std::optional<std::uint16_t>> const cases[] = {
+      {"echo", 7},           {"gateway", 4100},   {"relay", 4100},   {"www", 80},
+      {"last", 9},           {"alpha", 15},       {"8080", 8081},    {"comment,", std::nullopt},
+      {"ech", std::nullopt}, {"7", std::nullopt}, {"", std::nullopt}};
+  for (auto const& [name, port] : cases)
+    EXPECT_EQ(wygl::find_service_port(text, name), port) << name;
 }
 
-TEST(Socket, PortsGoOutMostSignificantByteFirst) {
-  std::uint16_t const ordered = wygl::network_order(0x1234);
-  auto const* bytes = reinterpret_cast<unsigned char const*>(&ordered);
-  EXPECT_EQ(bytes[0], 0x12);
-  EXPECT_EQ(bytes[1], 0x34);
-}
-
+// The services file comes before the system's database; ports go out most significant byte
+// first.
 TEST(Socket, TheServicesFileComesBeforeTheSystemsDatabase) {
   loopback_services services;
-  std::string const named = services.add("http", 4321);
+  std::string const named = services.add("http", 0x1234);
   std::uint16_t found = 0;
   ASSERT_TRUE(wygl::service_port(named.c_str(), found));
-  EXPECT_EQ(found, wygl::network_order(4321));
-
-  wygl::os::set_last_socket_error(0);
-  EXPECT_FALSE(wygl::service_port("no-such-service", found));
-  EXPECT_EQ(wygl::os::last_socket_error(), wsano_data)
-      << "a name that neither the file nor the system holds";
-  EXPECT_FALSE(wygl::service_port(nullptr, found));
-  EXPECT_EQ(wygl::os::last_socket_error(), wsano_data);
+  auto const* bytes = reinterpret_cast<unsigned char const*>(&found);
+  EXPECT_EQ(bytes[0], 0x12);
+  EXPECT_EQ(bytes[1], 0x34);
+  for (char const* unknown : {"no-such-service", static_cast<char const*>(nullptr)}) {
+    wygl::os::set_last_socket_error(0);
+    EXPECT_FALSE(wygl::service_port(unknown, found));
+    EXPECT_EQ(wygl::os::last_socket_error(), 11004u);  // WSANO_DATA
+  }
 }
 
 }  // namespace
