@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 namespace {
 

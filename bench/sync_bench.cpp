@@ -110,6 +110,16 @@ void BM_SignalPostReset(benchmark::State& state) {
   }
 }
 
+// A named signal, whose state lives in memory that processes share.
+void BM_NamedSignalPostWait(benchmark::State& state) {
+  std::string const name = fresh_name("signal");
+  qmgl_sync_sema_shared signal(name.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
+  for (auto _ : state) {
+    signal.post();
+    signal.wait();
+  }
+}
+
 // Creating and destroying a named lock: the name space's bookkeeping across processes.
 void BM_NamedLockCreateDestroy(benchmark::State& state) {
   std::string const name = fresh_name("created");
@@ -160,6 +170,7 @@ BENCHMARK_CAPTURE(BM_GuardEnterLeave, threaded_process, true);
 BENCHMARK(BM_SignalWaitPosted);
 BENCHMARK(BM_SignalPostWait);
 BENCHMARK(BM_SignalPostReset);
+BENCHMARK(BM_NamedSignalPostWait);
 BENCHMARK(BM_NamedLockCreateDestroy);
 BENCHMARK(BM_PrivateLockTwoThreads)->Threads(2)->UseRealTime();
 BENCHMARK(BM_StdRecursiveMutexTwoThreads)->Threads(2)->UseRealTime();

@@ -2,7 +2,7 @@
 // raised and caught with tracing off.
 
 #include <benchmark/benchmark.h>
-#include <qmtrc.h>
+#include <qmtrc/qmtrc.h>
 #include <wygl/qmgl_exc.h>
 
 #include "wytr/wytr_record.h"

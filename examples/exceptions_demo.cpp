@@ -1,7 +1,7 @@
 // A host program that raises and catches exceptions of several families.
 //
 // Run it with tracing on to see what the library records:
-//   QMTRC_MASK=0x840 QMTRC_FILE=demo.trc ./exceptions_demo && qmtrc_dump demo.trc
+//   QMTRC_MASK=lifetime,exception QMTRC_FILE=demo.trc ./exceptions_demo && qmtrc_dump demo.trc
 
 #include <cstdio>
 

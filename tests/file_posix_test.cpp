@@ -148,6 +148,7 @@ TEST(File, ShareModesHoldAcrossProcesses) {
     EXPECT_FALSE(open_raise(name, qmgl_file::access_read, qmgl_file::deny_none).thrown);
     EXPECT_EQ(open_raise(name, qmgl_file::access_write, qmgl_file::deny_none).code, 32u);
     EXPECT_EQ(open_raise(name, qmgl_file::access_read, qmgl_file::deny_write).code, 32u);
+    EXPECT_EQ(raise_of([&] { qmgl_file::remove(name.c_str()); }).code, 32u);
     return;
   }
   if (child_role() == "free") {

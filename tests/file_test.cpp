@@ -11,6 +11,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -453,6 +454,55 @@ TEST(File, RenameFiles) {
   expect_system_error(raise_of([&] { qmgl_file::rename(to.c_str(), unreachable.c_str()); }),
                       path_not_found, about(path_not_found, to));
   EXPECT_EQ(file_contents(to), "from");
+
+  // A forced rename that fails, or that names one file twice, keeps the target.
+  expect_system_error(
+      raise_of([&] { qmgl_file::rename(missing.c_str(), to.c_str(), qmgl_file::force); }),
+      file_not_found, about(file_not_found, missing));
+  EXPECT_EQ(file_contents(to), "from");
+  std::string const same = (dir.path() / "." / "to.txt").string();
+  EXPECT_FALSE(
+      raise_of([&] { qmgl_file::rename(to.c_str(), same.c_str(), qmgl_file::force); }).thrown);
+  EXPECT_EQ(file_contents(to), "from");
+  std::string const upper = dir.file("TO.txt");
+  qmgl_file::rename(to.c_str(), upper.c_str(), qmgl_file::force);
+  EXPECT_EQ(file_contents(upper), "from") << "a change of case alone (one file on Windows)";
+}
+
+// None of the share modes allows deletion: while a handle holds a file, it can be neither
+// removed, nor renamed, nor replaced.
+TEST(File, AFileHeldOpenCannotBeRemovedRenamedOrReplaced) {
+  temp_dir dir;
+  std::string const held = dir.file("held.txt");
+  std::string const other = dir.file("other.txt");
+  std::string const fresh = dir.file("fresh.txt");
+  write_file(held, "held");
+  write_file(other, "other");
+  using f = qmgl_file;
+  for (auto [access, denied] :
+       {std::pair{f::access_read, f::deny_none}, std::pair{f::access_write, f::deny_write},
+        std::pair{f::access_read_write, f::deny_read_write}}) {
+    SCOPED_TRACE(testing::Message() << "held with " << access << "/" << denied);
+    qmgl_file file(held.c_str(), f::open_existing, access, denied);
+    expect_system_error(raise_of([&] { f::remove(held.c_str()); }), sharing_violation,
+                        about(sharing_violation, held));
+    expect_system_error(raise_of([&] { f::rename(held.c_str(), fresh.c_str()); }),
+                        sharing_violation, about(sharing_violation, held));
+    expect_system_error(raise_of([&] { f::rename(held.c_str(), other.c_str(), f::force); }),
+                        sharing_violation, about(sharing_violation, held));
+    expect_system_error(raise_of([&] { f::rename(other.c_str(), held.c_str(), f::force); }),
+                        access_denied, about(access_denied, other));
+    expect_system_error(raise_of([&] { f::rename(other.c_str(), held.c_str()); }), already_exists,
+                        about(already_exists, other));
+  }
+  EXPECT_EQ(file_contents(held), "held");
+  EXPECT_EQ(file_contents(other), "other");
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+
+  f::rename(other.c_str(), held.c_str(), f::force);
+  EXPECT_EQ(file_contents(held), "other") << "free once closed";
+  f::remove(held.c_str());
+  EXPECT_FALSE(std::filesystem::exists(held));
 }
 
 TEST(File, RemoveFiles) {

@@ -1,11 +1,12 @@
 // Tests of the trace library qmtrc and of qmtrc_dump's formatting.
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,15 +15,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "../qmtrc/src/mask_parse.h"
+#include "../qmtrc/src/record_format.h"
 #include "dump_format.h"
+#include "trace_reader.h"
 #include "wygl/wytr_ids.h"
 
 namespace {
@@ -160,13 +166,34 @@ TEST_F(Qmtrc, MaskStartsFromEnvironment) {
   EXPECT_EQ(saved_mask_, text ? qmtrc::parse_mask(text).value_or(0) : 0u);
 }
 
-TEST_F(Qmtrc, MaskParsesDecimalAndHexOnly) {
-  EXPECT_EQ(qmtrc::parse_mask("2048"), 2048u);
-  EXPECT_EQ(qmtrc::parse_mask("0x800"), 0x800u);
-  EXPECT_EQ(qmtrc::parse_mask("0XfFfFfFfF"), 0xFFFFFFFFu);
-  EXPECT_EQ(qmtrc::parse_mask("4294967295"), 0xFFFFFFFFu);
-  for (const char* bad : {"", "0x", "4294967296", "0x100000000", "-1", " 1", "1 ", "0x8g", "12a"})
-    EXPECT_FALSE(qmtrc::parse_mask(bad).has_value()) << bad;
+TEST_F(Qmtrc, MaskTakesNumbersAndLevelNames) {
+  const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+      {"2048", 0x800u},
+      {"0x800", 0x800u},
+      {"0XfFfFfFfF", 0xFFFFFFFFu},
+      {"4294967295", 0xFFFFFFFFu},
+      {"", 0u},
+      {"  ", 0u},
+      {"exception,operation", 0x1040u},
+      {"Lifetime, 0x40", 0x840u},
+      {" error\t", 0x8u},
+      {"operation-exit,resource,inner,inner-exit,state,wait", 0x4076000u},
+      {"ALL", 0xFFFFFFFFu},
+      {"everything", std::nullopt},
+      {"operations", std::nullopt},
+      {"exception|operation", std::nullopt},
+      {"exception,", std::nullopt},
+      {",exception", std::nullopt},
+      {"1 2", std::nullopt},
+      {"0x", std::nullopt},
+      {"0x8g", std::nullopt},
+      {"12a", std::nullopt},
+      {"-1", std::nullopt},
+      {"4294967296", std::nullopt},
+      {"0x100000000", std::nullopt},
+  };
+  for (const auto& [text, mask] : cases)
+    EXPECT_EQ(qmtrc::parse_mask(text), mask) << '"' << text << '"';
 }
 
 TEST_F(Qmtrc, SetMaskStoresAndReturnsPrevious) {
@@ -477,6 +504,15 @@ TEST_F(Qmtrc, DrainingWhileThreadsWrite) {
 }
 
 // The dump line of one record of every kind: names, object, and each data rule.
+// The bodies of a trace file's records, one line each, as qmtrc_dump prints them after its
+// columns.
+bool read_bodies(const fs::path& path, std::string& out, std::string& error) {
+  out.clear();
+  return qmtrc::dump::read_trace_file(
+      path.string().c_str(),
+      [&](const qmtrc_record& record) { out += qmtrc::dump::format_record(record) + "\n"; }, error);
+}
+
 struct KindCase {
   std::uint8_t kind;
   std::uint32_t tracepoint;
@@ -531,7 +567,7 @@ TEST_F(Qmtrc, FileDecodesOneRecordOfEveryKind) {
   }
   EXPECT_EQ(qmtrc_set_file(nullptr), 0);
   std::string out, error;
-  EXPECT_TRUE(qmtrc_format_file(path.string().c_str(), out, error));
+  EXPECT_TRUE(read_bodies(path, out, error));
   EXPECT_EQ(error, "");
   EXPECT_EQ(out, expected);
 }
@@ -581,7 +617,7 @@ TEST_F(Qmtrc, FileIsAppendedToAndForeignFileRefused) {
     ASSERT_EQ(qmtrc_set_file(nullptr), 0);
   }
   std::string out, error;
-  EXPECT_TRUE(qmtrc_format_file(path.string().c_str(), out, error));
+  EXPECT_TRUE(read_bodies(path, out, error));
   EXPECT_EQ(out,
             "state qmgl_timer::create 0x1 \"first run\"\n"
             "state qmgl_timer::create 0x1 \"second run\"\n");
@@ -606,13 +642,13 @@ TEST_F(Qmtrc, TruncatedLastRecordIsReportedNotShown) {
 
   std::string out, error;
   fs::resize_file(path, second + kRecordOverhead + 4);
-  EXPECT_TRUE(qmtrc_format_file(path.string().c_str(), out, error));
+  EXPECT_TRUE(read_bodies(path, out, error));
   EXPECT_EQ(out, whole_line);
   EXPECT_EQ(error, "truncated last record at offset " + std::to_string(second) +
                        " (56 of 61 bytes), not shown");
 
   fs::resize_file(path, second + 10);
-  EXPECT_TRUE(qmtrc_format_file(path.string().c_str(), out, error));
+  EXPECT_TRUE(read_bodies(path, out, error));
   EXPECT_EQ(out, whole_line);
   EXPECT_EQ(error, "truncated last record at offset " + std::to_string(second) +
                        " (10 bytes of its header), not shown");
@@ -621,8 +657,8 @@ TEST_F(Qmtrc, TruncatedLastRecordIsReportedNotShown) {
 TEST_F(Qmtrc, BadFilesAreRefused) {
   TempDir dir;
   std::string out, error;
-  EXPECT_FALSE(qmtrc_format_file(dir.file("missing.qmtrc").string().c_str(), out, error));
-  EXPECT_EQ(error, "cannot open the file");
+  EXPECT_FALSE(read_bodies(dir.file("missing.qmtrc"), out, error));
+  EXPECT_EQ(error, "cannot open the file: " + std::string(std::strerror(ENOENT)));
 
   const std::string header("QMTRC\r\n\x1A\1\0\0\0\x10\0\0\0", 16);
   const std::pair<std::string, std::string> cases[] = {
@@ -637,21 +673,10 @@ TEST_F(Qmtrc, BadFilesAreRefused) {
   for (const auto& [bytes, message] : cases) {
     fs::path path = dir.file("bad.qmtrc");
     write_file(path, bytes);
-    EXPECT_FALSE(qmtrc_format_file(path.string().c_str(), out, error));
+    EXPECT_FALSE(read_bodies(path, out, error));
     EXPECT_EQ(error, message);
     EXPECT_EQ(out, "");
   }
-}
-
-TEST_F(Qmtrc, FormatNamesUnknownNumbersInHex) {
-  qmtrc_record record{};
-  record.kind = 0x06990000;
-  record.tracepoint = wytr::tracepoint(0x7E, 0x05);
-  record.object = 0x0123456789ABCDEFu;
-  EXPECT_EQ(qmtrc_format_record(record), "kind_0x06990000 class_0x7e::op_0x05 0x123456789abcdef");
-  record.kind = wytr::kind_word(wytr::kind::public_entered);
-  record.tracepoint = wytr::tracepoint(wytr::class_id::socket, 0xEE);
-  EXPECT_EQ(qmtrc_format_record(record), "entered qmgl_socket::op_0xee 0x123456789abcdef");
 }
 
 TEST_F(Qmtrc, FormatQuotesExitDataThatIsNotOneCode) {
@@ -661,12 +686,269 @@ TEST_F(Qmtrc, FormatQuotesExitDataThatIsNotOneCode) {
   record.tracepoint = wytr::tp::timer_remove;
   record.length[0] = 3;
   record.data[0] = reinterpret_cast<const unsigned char*>("abc");
-  EXPECT_EQ(qmtrc_format_record(record), R"(left qmgl_timer::remove 0x0 "abc")");
+  EXPECT_EQ(qmtrc::dump::format_record(record), R"(left qmgl_timer::remove 0x0 "abc")");
   record.length[2] = 4;
   record.data[2] = code;
-  EXPECT_EQ(qmtrc_format_record(record), R"(left qmgl_timer::remove 0x0 "abc" "\x01\x00\x00\x00")");
+  EXPECT_EQ(qmtrc::dump::format_record(record),
+            R"(left qmgl_timer::remove 0x0 "abc" "\x01\x00\x00\x00")");
   record.length[0] = 0;
-  EXPECT_EQ(qmtrc_format_record(record), "left qmgl_timer::remove 0x0 code=0x00000001");
+  EXPECT_EQ(qmtrc::dump::format_record(record), "left qmgl_timer::remove 0x0 code=0x00000001");
+}
+
+// A trace of two runs, written byte by byte so that its times and threads are known: an
+// operation on thread 1 with an inner one whose exit is missing, an error text and an exit
+// without entry on thread 2, an operation left open, a record of no known kind, and a second
+// run of the program 10 s later.
+constexpr std::uint64_t kStart = 1738311302123456789;  // 2025-01-31T08:15:02.123456789Z
+
+struct KnownRecord {
+  std::uint64_t sequence;
+  std::uint32_t thread;
+  std::uint64_t after_ns;
+  std::uint32_t kind, tracepoint;
+  std::uint64_t object;
+  std::string data;
+};
+
+std::string code_item(std::uint32_t code) {
+  unsigned char bytes[4];
+  qmtrc::format::put_u32(bytes, code);
+  return std::string(reinterpret_cast<char*>(bytes), 4);
+}
+
+const KnownRecord kKnownTrace[] = {
+    {1, 1, 0, wytr::kind_word(wytr::kind::public_entered), wytr::tp::file_read, 0x10, ""},
+    {2, 2, 1500, wytr::kind_word(wytr::kind::error_text), wytr::tp::socket_read, 0x20,
+     "connection reset\n"},
+    {3, 1, 2000, wytr::kind_word(wytr::kind::inner_entered), wytr::tp::file_seek, 0x10, ""},
+    {4, 1, 3250, wytr::kind_word(wytr::kind::public_left), wytr::tp::file_read, 0x10, code_item(0)},
+    {5, 2, 4000, wytr::kind_word(wytr::kind::public_left), wytr::tp::socket_read, 0x20,
+     code_item(0x68)},
+    {6, 2, 5000, wytr::kind_word(wytr::kind::public_entered), wytr::tp::timer_remove, 0x30,
+     "a\x80"
+     "b"},
+    {7, 3, 6000, 0x06990000, wytr::tracepoint(0x7E, 0x05), 0x0123456789ABCDEF, ""},
+    {1, 1, 10'000'000'000, wytr::kind_word(wytr::kind::state_note), wytr::tp::timer_create, 0x1,
+     "\xC3\xA9t\xC3\xA9"},
+};
+
+void write_known_trace(const fs::path& path) {
+  namespace format = qmtrc::format;
+  unsigned char file_header[format::kFileHeaderSize];
+  format::encode_file_header(file_header);
+  std::string bytes(reinterpret_cast<char*>(file_header), sizeof file_header);
+  for (const KnownRecord& r : kKnownTrace) {
+    format::RecordHeader header;
+    header.size = static_cast<std::uint32_t>(format::kRecordHeaderSize + r.data.size());
+    header.kind = r.kind;
+    header.tracepoint = r.tracepoint;
+    header.thread = r.thread;
+    header.sequence = r.sequence;
+    header.time_ns = kStart + r.after_ns;
+    header.object = r.object;
+    header.length[0] = static_cast<std::uint32_t>(r.data.size());
+    unsigned char encoded[format::kRecordHeaderSize];
+    format::encode_header(header, encoded);
+    bytes += std::string(reinterpret_cast<char*>(encoded), sizeof encoded) + r.data;
+  }
+  write_file(path, bytes);
+}
+
+std::string dump(const fs::path& path, const qmtrc::dump::DumpOptions& options) {
+  std::ostringstream out;
+  std::string error;
+  EXPECT_TRUE(qmtrc::dump::dump_file(path.string().c_str(), options, out, error));
+  EXPECT_EQ(error, "");
+  return out.str();
+}
+
+TEST_F(Qmtrc, DumpShowsColumnsAndFilters) {
+  TempDir dir;
+  fs::path path = dir.file("known.qmtrc");
+  write_known_trace(path);
+  const std::string line[] = {
+      "     1 2025-01-31T08:15:02.123456Z t1   entered qmgl_file::read 0x10\n",
+      "     2 2025-01-31T08:15:02.123458Z t2   error qmgl_socket::read 0x20 \"connection "
+      "reset\\n\"\n",
+      "     3 2025-01-31T08:15:02.123458Z t1   inner-entered qmgl_file::seek 0x10\n",
+      "     4 2025-01-31T08:15:02.123460Z t1   left qmgl_file::read 0x10 code=0x00000000\n",
+      "     5 2025-01-31T08:15:02.123460Z t2   left qmgl_socket::read 0x20 code=0x00000068\n",
+      "     6 2025-01-31T08:15:02.123461Z t2   entered qmgl_timer::remove 0x30 \"a\x80"
+      "b\"\n",
+      "     7 2025-01-31T08:15:02.123462Z t3   kind_0x06990000 class_0x7e::op_0x05 "
+      "0x123456789abcdef\n",
+      "     1 2025-01-31T08:15:12.123456Z t1   state qmgl_timer::create 0x1 "
+      "\"\xC3\xA9t\xC3\xA9\"\n",
+  };
+  // Options as NAME=VALUE, with the output they give.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, line[0] + line[1] + line[2] + line[3] + line[4] + line[5] + line[6] + line[7]},
+      {{"relative", "thread=2"},
+       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
+       "     5    +0.000004 t2   left qmgl_socket::read 0x20 code=0x00000068\n"
+       "     6    +0.000005 t2   entered qmgl_timer::remove 0x30 \"a\x80"
+       "b\"\n"},
+      {{"relative", "level=error, STATE"},
+       "     2    +0.000001 t2   error qmgl_socket::read 0x20 \"connection reset\\n\"\n"
+       "     1   +10.000000 t1   state qmgl_timer::create 0x1 \"\xC3\xA9t\xC3\xA9\"\n"},
+      {{"level=inner"}, line[2]},
+      {{"level=operation-exit", "thread=1"}, line[3]},
+      {{"thread=3,1"}, line[0] + line[2] + line[3] + line[6] + line[7]},
+      {{"tracepoint=qmgl_file::seek,class_0x7e, qmgl_timer"},
+       line[2] + line[5] + line[6] + line[7]},
+      {{"text=reset", "level=error"}, line[1]},
+      {{"text=reset", "level=state"}, ""},
+  };
+  for (const auto& [settings, output] : cases) {
+    qmtrc::dump::DumpOptions options;
+    for (const std::string& setting : settings) {
+      std::string name = setting.substr(0, setting.find('=')), value = setting.substr(name.size());
+      if (!value.empty()) value.erase(0, 1);
+      bool read = true;
+      if (name == "relative") options.relative = true;
+      if (name == "level") read = options.filter.set_levels(value);
+      if (name == "thread") read = options.filter.set_threads(value);
+      if (name == "tracepoint") options.filter.set_tracepoints(value);
+      if (name == "text") options.filter.set_text(value);
+      EXPECT_TRUE(read) << setting;
+    }
+    EXPECT_EQ(dump(path, options), output) << testing::PrintToString(settings);
+  }
+}
+
+// A JSON document, parsed strictly (no trailing commas, no duplicate keys, nothing after the
+// value) into a canonical text: members sorted by key as key=value, strings decoded between
+// quotes, the elements of an array one per line.
+class Json {
+ public:
+  static std::optional<std::string> canonical(std::string_view text) {
+    Json json(text);
+    std::optional<std::string> value = json.value();
+    json.skip_blanks();
+    return json.at_ == text.size() ? value : std::nullopt;
+  }
+
+ private:
+  explicit Json(std::string_view text) : text_(text) {}
+
+  void skip_blanks() {
+    while (at_ < text_.size() && std::strchr(" \t\r\n", text_[at_]) != nullptr)
+      ++at_;
+  }
+  bool take(char c) {
+    skip_blanks();
+    if (at_ >= text_.size() || text_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+
+  template <class Element>
+  bool elements(char open, char close, Element element) {
+    if (!take(open)) return false;
+    if (take(close)) return true;
+    do {
+      if (!element()) return false;
+    } while (take(','));
+    return take(close);
+  }
+
+  std::optional<std::string> array() {
+    std::string out;
+    bool ok = elements('[', ']', [&] {
+      std::optional<std::string> item = value();
+      if (item) out += "\n" + *item;
+      return item.has_value();
+    });
+    if (!ok) return std::nullopt;
+    return "[" + out + (out.empty() ? "]" : "\n]");
+  }
+
+  std::optional<std::string> object() {
+    std::map<std::string, std::string> members;
+    bool ok = elements('{', '}', [&] {
+      std::optional<std::string> key = string();
+      if (!key || !take(':')) return false;
+      std::optional<std::string> item = value();
+      return item && members.emplace(key->substr(1, key->size() - 2), *item).second;
+    });
+    if (!ok) return std::nullopt;
+    std::string out;
+    for (const auto& [key, item] : members)
+      out += (out.empty() ? "" : ",") + key + "=" + item;
+    return "{" + out + "}";
+  }
+
+  std::optional<std::string> string() {
+    if (!take('"')) return std::nullopt;
+    std::string out = "\"";
+    while (at_ < text_.size() && text_[at_] != '"') {
+      char c = text_[at_++];
+      if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      static constexpr std::string_view kEscapes = "\"\\/bfnrt", kMeanings = "\"\\/\b\f\n\r\t";
+      char e = at_ < text_.size() ? text_[at_++] : '\0';
+      if (e == 'u' && at_ + 4 <= text_.size()) {
+        // The export escapes only control characters this way: one byte each.
+        out += static_cast<char>(std::stoi(std::string(text_.substr(at_, 4)), nullptr, 16));
+        at_ += 4;
+      } else if (kEscapes.find(e) != std::string_view::npos) {
+        out += kMeanings[kEscapes.find(e)];
+      } else {
+        return std::nullopt;
+      }
+    }
+    if (at_++ >= text_.size()) return std::nullopt;
+    return out + '"';
+  }
+
+  std::optional<std::string> value() {
+    skip_blanks();
+    if (at_ >= text_.size()) return std::nullopt;
+    if (text_[at_] == '"') return string();
+    if (text_[at_] == '[') return array();
+    if (text_[at_] == '{') return object();
+    std::size_t start = at_;
+    while (at_ < text_.size() && std::strchr("-+.0123456789eEtruefalsn", text_[at_]) != nullptr)
+      ++at_;
+    if (at_ == start) return std::nullopt;
+    return std::string(text_.substr(start, at_ - start));
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+TEST_F(Qmtrc, ChromeExportOfKnownTrace) {
+  TempDir dir;
+  fs::path path = dir.file("known.qmtrc");
+  write_known_trace(path);
+  qmtrc::dump::DumpOptions options;
+  options.output = qmtrc::dump::DumpOptions::Output::chrome;
+  std::string json = dump(path, options);
+
+  // Thread 1: an operation with an inner one whose exit is missing; thread 2: an error text,
+  // an exit without entry, an operation left open; thread 3: a record of no known kind; the
+  // second run on a track of its own.
+  EXPECT_EQ(
+      Json::canonical(json),
+      R"({displayTimeUnit="ns",otherData={start="2025-01-31T08:15:02.123456Z"},traceEvents=[
+{args={object="0x10",seq=1},cat="operation",name="qmgl_file::read",ph="B",pid=1,tid=1,ts=0.000}
+{args={object="0x20",seq=2,text="connection reset)"
+      "\n"
+      R"("},cat="error",name="error qmgl_socket::read",ph="i",pid=1,s="t",tid=2,ts=1.500}
+{args={object="0x10",seq=3},cat="inner",name="qmgl_file::seek",ph="B",pid=1,tid=1,ts=2.000}
+{args={exit="none"},cat="operation",name="qmgl_file::seek",ph="E",pid=1,tid=1,ts=3.250}
+{args={code="0x00000000",exit="left"},cat="operation",name="qmgl_file::read",ph="E",pid=1,tid=1,ts=3.250}
+{args={code="0x00000068",object="0x20",seq=5},cat="operation",name="left qmgl_socket::read",ph="i",pid=1,s="t",tid=2,ts=4.000}
+{args={object="0x30",seq=6,text="a\x80b"},cat="operation",name="qmgl_timer::remove",ph="B",pid=1,tid=2,ts=5.000}
+{args={object="0x123456789abcdef",seq=7},cat="other",name="kind_0x06990000 class_0x7e::op_0x05",ph="i",pid=1,s="t",tid=3,ts=6.000}
+{args={object="0x1",seq=1,text=")"
+      "\xC3\xA9t\xC3\xA9"
+      R"("},cat="state",name="state qmgl_timer::create",ph="i",pid=2,s="t",tid=1,ts=10000000.000}
+]})");
 }
 
 }  // namespace

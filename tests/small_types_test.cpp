@@ -1,29 +1,34 @@
+// The small building blocks: the no-copy bases, qmgl_bitstr, qmgl_char_set,
+// qmgl_local_array_of, qmgl_env_get, qmgl_sleep, the three-valued boolean and the interlocked
+// counter.
+
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <future>
 #include <memory>
 #include <new>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <wygl/qmgl_ban.h>
 #include <wygl/qmgl_bitstr.h>
+#include <wygl/qmgl_bool3.h>
 #include <wygl/qmgl_env.h>
 #include <wygl/qmgl_exc.h>
-#include <wygl/qmgl_hex.h>
 #include <wygl/qmgl_local.h>
 #include <wygl/qmgl_sleep.h>
+#include <wygl/qmgl_sync.h>
+
+#include "support/raised.h"
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// --- the no-copy bases and the types built on them ---------------------------------------
 
 struct copy_banned : qmgl_ban_copy {
   int field;
@@ -31,162 +36,26 @@ struct copy_banned : qmgl_ban_copy {
 class assignment_banned : qmgl_ban_assignment {};
 struct both_banned : qmgl_ban_copy_and_assignment {};
 
-static_assert(!std::is_copy_constructible_v<copy_banned>);
-static_assert(!std::is_move_constructible_v<copy_banned>);
-static_assert(std::is_copy_assignable_v<copy_banned>);
-static_assert(std::is_copy_constructible_v<assignment_banned>);
-static_assert(!std::is_copy_assignable_v<assignment_banned>);
-static_assert(!std::is_move_assignable_v<assignment_banned>);
-static_assert(!std::is_copy_constructible_v<both_banned>);
-static_assert(!std::is_copy_assignable_v<both_banned>);
-static_assert(!std::is_move_assignable_v<both_banned>);
-// Bases only, and empty ones.
-static_assert(!std::is_default_constructible_v<qmgl_ban_copy>);
-static_assert(!std::is_default_constructible_v<qmgl_ban_assignment>);
-static_assert(!std::is_default_constructible_v<qmgl_ban_copy_and_assignment>);
-static_assert(sizeof(copy_banned) == sizeof(int));
-
-static_assert(!std::is_copy_constructible_v<qmgl_local_array_of<char>>);
-static_assert(!std::is_copy_assignable_v<qmgl_local_array_of<char>>);
-static_assert(std::is_assignable_v<qmgl_local_array_of<char>&, char*>);
-static_assert(!std::is_convertible_v<unsigned, qmgl_local_array_of<char>>);
-static_assert(std::is_copy_constructible_v<qmgl_char_set> &&
-              std::is_copy_assignable_v<qmgl_char_set>);
-static_assert(sizeof(qmgl_hex) == sizeof(unsigned) && !std::is_convertible_v<unsigned, qmgl_hex>);
-
-// --- qmgl_bitstr ---------------------------------------------------------------------------
+static_assert(!std::is_copy_constructible_v<copy_banned> && std::is_copy_assignable_v<copy_banned>);
+static_assert(std::is_copy_constructible_v<assignment_banned> &&
+              !std::is_copy_assignable_v<assignment_banned>);
+static_assert(!std::is_copy_constructible_v<both_banned> &&
+              !std::is_copy_assignable_v<both_banned>);
+static_assert(sizeof(copy_banned) == sizeof(int), "the bases are empty");
+static_assert(!std::is_copy_constructible_v<qmgl_local_array_of<char>> &&
+              !std::is_copy_assignable_v<qmgl_local_array_of<char>>);
 
 std::vector<unsigned char> bytes_of(qmgl_bitstr const& s) {
   return std::vector<unsigned char>(s._bytes._array, s._bytes._array + s._size);
 }
 
+// What test(n) raises: nothing, or the failed check of the bit's byte.
 void expect_test_refused(qmgl_bitstr const& s, unsigned n) {
-  try {
-    (void)s.test(n);
-    ADD_FAILURE() << "test(" << n << ") returned";
-  } catch (exc_assertion_failed_t const& e) {
-    EXPECT_EQ(e.code, 0x20030000u);
-    EXPECT_STREQ(e.message, "assertion failed: byte_num < _size");
-    EXPECT_STREQ(e.file, "src/qmgl/qmgl_bitstr");
-  }
+  raised const r = raise_of([&] { (void)s.test(n); });
+  EXPECT_EQ(r.type, typeid(exc_assertion_failed_t)) << n;
+  EXPECT_EQ(r.message, "assertion failed: byte_num < _size");
+  EXPECT_STREQ(r.file, "src/qmgl/qmgl_bitstr");
 }
-
-TEST(SmallTypes, BitstrHoldsWholeZeroBytes) {
-  for (auto [bits, bytes] : {std::pair{0u, 0u}, {1u, 1u}, {8u, 1u}, {9u, 2u}, {17u, 3u}}) {
-    qmgl_bitstr const s(bits);
-    EXPECT_EQ(bytes_of(s), std::vector<unsigned char>(bytes, 0)) << bits << " bits";
-  }
-}
-
-TEST(SmallTypes, EmptyBitstrRefusesTestAndGrowsOnSet) {
-  qmgl_bitstr s(0);
-  expect_test_refused(s, 0);
-  EXPECT_EQ(s._size, 0u);
-  s.set(0, true);
-  EXPECT_EQ(bytes_of(s), (std::vector<unsigned char>{0x01}));
-  EXPECT_TRUE(s.test(0));
-  expect_test_refused(s, 8);
-  EXPECT_EQ(s._size, 1u);
-}
-
-TEST(SmallTypes, BitstrGrowthKeepsOldBitsAndZeroesNewOnes) {
-  qmgl_bitstr s(9);
-  s.set(0, true);
-  s.set(9, true);
-  s.set(15, true);
-  s.set(20, true);
-  EXPECT_EQ(bytes_of(s), (std::vector<unsigned char>{0x01, 0x82, 0x10}));
-  for (unsigned n = 16; n < 24; ++n)
-    EXPECT_EQ(s.test(n), n == 20) << "bit " << n;
-  s.set(9, false);
-  EXPECT_EQ(bytes_of(s), (std::vector<unsigned char>{0x01, 0x80, 0x10}));
-}
-
-TEST(SmallTypes, BitstrResetBeyondTheEndGrowsWithZeroes) {
-  qmgl_bitstr fresh(1);
-  fresh.reset(100);
-  EXPECT_EQ(bytes_of(fresh), std::vector<unsigned char>(13, 0));
-  EXPECT_FALSE(fresh.test(103));
-  expect_test_refused(fresh, 104);
-
-  qmgl_bitstr used(8);
-  used.set(5, true);
-  used.reset(100);
-  std::vector<unsigned char> expected(13, 0);
-  expected[0] = 0x20;
-  EXPECT_EQ(bytes_of(used), expected);
-}
-
-TEST(SmallTypes, BitstrSetAndResetAllCoverEveryHeldByte) {
-  qmgl_bitstr s(12);
-  s.set();
-  EXPECT_EQ(bytes_of(s), (std::vector<unsigned char>{0xFF, 0xFF}));
-  EXPECT_TRUE(s.test(15));
-  s.reset();
-  EXPECT_EQ(bytes_of(s), (std::vector<unsigned char>{0x00, 0x00}));
-}
-
-TEST(SmallTypes, BitstrCopiesHaveTheirOwnBytes) {
-  qmgl_bitstr original(16);
-  original.set(3, true);
-  qmgl_bitstr copy(original);
-  EXPECT_NE(copy._bytes._array, original._bytes._array);
-  copy.set(4, true);
-  original.set(30, true);
-  EXPECT_EQ(bytes_of(copy), (std::vector<unsigned char>{0x18, 0x00}));
-
-  qmgl_bitstr assigned(0);
-  assigned = original;
-  original.reset();
-  EXPECT_EQ(bytes_of(assigned), (std::vector<unsigned char>{0x08, 0x00, 0x00, 0x40}));
-  assigned = static_cast<qmgl_bitstr const&>(assigned);
-  EXPECT_EQ(assigned._size, 4u);
-  EXPECT_TRUE(assigned.test(30));
-}
-
-// --- qmgl_char_set -------------------------------------------------------------------------
-
-std::vector<int> members(qmgl_char_set const& set) {
-  std::vector<int> found;
-  for (int c = 0; c < 256; ++c)
-    if (set.contains(static_cast<char>(c))) found.push_back(c);
-  return found;
-}
-
-TEST(SmallTypes, CharSetUsesTheUnsignedByteValue) {
-  qmgl_char_set set;
-  EXPECT_EQ(set._bits._size, 32u);
-  EXPECT_TRUE(members(set).empty());
-  set.add(static_cast<char>(0xE9));
-  set.add('\0');
-  set.add(static_cast<char>(0xFF));
-  EXPECT_EQ(members(set), (std::vector<int>{0x00, 0xE9, 0xFF}));
-  EXPECT_FALSE(set.contains(0x69));
-  EXPECT_EQ(set._bits._size, 32u);
-}
-
-TEST(SmallTypes, CharSetDelOfAbsentValueChangesNothing) {
-  qmgl_char_set set;
-  set.add('a');
-  set.add(static_cast<char>(0x80));
-  set.del('b');
-  set.del(static_cast<char>(0x81));
-  EXPECT_EQ(members(set), (std::vector<int>{'a', 0x80}));
-  set.del(static_cast<char>(0x80));
-  EXPECT_EQ(members(set), (std::vector<int>{'a'}));
-}
-
-TEST(SmallTypes, CharSetCopiesAndEmpties) {
-  qmgl_char_set set;
-  set.add(',');
-  qmgl_char_set const copy(set);
-  set.add(';');
-  set.empty();
-  EXPECT_TRUE(members(set).empty());
-  EXPECT_EQ(members(copy), (std::vector<int>{','}));
-}
-
-// --- qmgl_local_array_of --------------------------------------------------------------------
 
 // Counts its constructions and destructions; the constructor throws once `fail_at` more
 // objects have been built (0: never).
@@ -194,8 +63,6 @@ struct counted {
   static inline int constructed = 0;
   static inline int destroyed = 0;
   static inline int fail_at = 0;
-  static void start() { constructed = destroyed = fail_at = 0; }
-
   int payload = 42;
   counted() {
     if (fail_at != 0 && --fail_at == 0) throw std::runtime_error("refused");
@@ -204,56 +71,6 @@ struct counted {
   counted(counted const&) = delete;
   ~counted() { ++destroyed; }
 };
-
-TEST(SmallTypes, LocalArrayBuildsAndDestroysEveryElement) {
-  counted::start();
-  {
-    qmgl_local_array_of<counted> a(5);
-    EXPECT_EQ(counted::constructed, 5);
-    EXPECT_EQ(a[4].payload, 42);
-    a[1].payload = 7;
-    a.resize(3);
-    EXPECT_EQ(counted::constructed, 8);
-    EXPECT_EQ(counted::destroyed, 5);
-    EXPECT_EQ(a[1u].payload, 42);  // the old contents are not carried over
-  }
-  EXPECT_EQ(counted::destroyed, 8);
-}
-
-TEST(SmallTypes, LocalArrayTakesOverAnArray) {
-  counted::start();
-  {
-    qmgl_local_array_of<counted> a;
-    EXPECT_EQ(a._array, nullptr);
-    counted* const given = new counted[2];
-    EXPECT_EQ(a = given, given);
-    EXPECT_EQ(a = given, given);  // the array already held: nothing freed
-    EXPECT_EQ(counted::destroyed, 0);
-    EXPECT_EQ(static_cast<counted*>(a), given);
-    a = new counted[3];
-    EXPECT_EQ(counted::destroyed, 2);
-    a = nullptr;
-    EXPECT_EQ(counted::destroyed, 5);
-  }
-  EXPECT_EQ(counted::constructed, 5);
-  EXPECT_EQ(counted::destroyed, 5);
-}
-
-TEST(SmallTypes, LocalArrayKeepsItsArrayWhenAnElementCannotBeBuilt) {
-  counted::start();
-  {
-    qmgl_local_array_of<counted> a(2);
-    counted* const before = a;
-    counted::fail_at = 3;
-    EXPECT_THROW(a.resize(4), std::runtime_error);
-    EXPECT_EQ(counted::constructed, 4);
-    EXPECT_EQ(counted::destroyed, 2);  // the two new ones built before the failure
-    EXPECT_EQ(a._array, before);
-    counted::fail_at = 1;
-    EXPECT_THROW(qmgl_local_array_of<counted>{1}, std::runtime_error);
-  }
-  EXPECT_EQ(counted::destroyed, counted::constructed);
-}
 
 // Its array allocation reports exhaustion while `refuse` is set.
 struct refused_element {
@@ -269,77 +86,210 @@ struct refused_element {
   ~refused_element() {}
 };
 
-void expect_not_enough_memory(std::function<void()> const& allocate) {
-  try {
-    allocate();
-    ADD_FAILURE() << "the allocation succeeded";
-  } catch (exc_not_enough_memory_t const& e) {
-    EXPECT_EQ(e.code, 0x20000001u);
-    EXPECT_STREQ(e.message, "not enough memory");
+}  // namespace
+
+TEST(SmallTypes, BitstrGrowsOnSetButNeverOnTest) {
+  for (auto [bits, bytes] : {std::pair{0u, 0u}, {1u, 1u}, {8u, 1u}, {9u, 2u}, {17u, 3u}})
+    EXPECT_EQ(bytes_of(qmgl_bitstr(bits)), std::vector<unsigned char>(bytes, 0)) << bits;
+
+  qmgl_bitstr empty(0);
+  expect_test_refused(empty, 0);
+  empty.set(0, true);
+  EXPECT_EQ(bytes_of(empty), std::vector<unsigned char>{0x01});
+  EXPECT_TRUE(empty.test(0));
+  expect_test_refused(empty, 8);
+
+  qmgl_bitstr s(9);
+  s.set(0, true);
+  s.set(9, true);
+  s.set(15, true);
+  s.set(20, true);  // grows to 3 bytes, the new bits zero
+  EXPECT_EQ(bytes_of(s), (std::vector<unsigned char>{0x01, 0x82, 0x10}));
+  EXPECT_TRUE(s.test(20) && !s.test(21) && !s.test(16));
+  s.set(9, false);
+  s.reset(100);  // grows to 13 bytes
+  std::vector<unsigned char> expected{0x01, 0x80, 0x10};
+  expected.resize(13);
+  EXPECT_EQ(bytes_of(s), expected);
+  expect_test_refused(s, 104);
+
+  qmgl_bitstr copy(s);
+  EXPECT_NE(copy._bytes._array, s._bytes._array);
+  s.set();
+  EXPECT_EQ(bytes_of(s), std::vector<unsigned char>(13, 0xFF));
+  EXPECT_EQ(bytes_of(copy), expected) << "a copy has its own bytes";
+  copy = s;
+  s.reset();
+  EXPECT_EQ(bytes_of(s), std::vector<unsigned char>(13, 0));
+  copy = static_cast<qmgl_bitstr const&>(copy);
+  EXPECT_EQ(bytes_of(copy), std::vector<unsigned char>(13, 0xFF));
+}
+
+TEST(SmallTypes, CharSetUsesTheUnsignedByteValue) {
+  auto const members = [](qmgl_char_set const& set) {
+    std::vector<int> found;
+    for (int c = 0; c < 256; ++c)
+      if (set.contains(static_cast<char>(c))) found.push_back(c);
+    return found;
+  };
+  qmgl_char_set set;
+  EXPECT_EQ(set._bits._size, 32u);
+  for (int c : {0xE9, 0x00, 0xFF, 0x80, int{','}})
+    set.add(static_cast<char>(c));
+  set.del('b');
+  set.del(static_cast<char>(0x81));
+  set.del(static_cast<char>(0x80));
+  EXPECT_EQ(members(set), (std::vector<int>{0x00, ',', 0xE9, 0xFF}));
+  qmgl_char_set const copy(set);
+  set.empty();
+  EXPECT_TRUE(members(set).empty());
+  EXPECT_EQ(members(copy), (std::vector<int>{0x00, ',', 0xE9, 0xFF}));
+  EXPECT_EQ(set._bits._size, 32u);
+}
+
+TEST(SmallTypes, LocalArrayBuildsAndDestroysEveryElementAndKeepsItsArrayOnFailure) {
+  counted::constructed = counted::destroyed = counted::fail_at = 0;
+  {
+    qmgl_local_array_of<counted> a(5);
+    EXPECT_EQ(counted::constructed, 5);
+    a[1].payload = 7;
+    a.resize(3);
+    EXPECT_EQ(counted::destroyed, 5);
+    EXPECT_EQ(a[1u].payload, 42) << "the old contents are not carried over";
+    counted* const before = a;
+    counted::fail_at = 3;
+    EXPECT_THROW(a.resize(4), std::runtime_error);
+    EXPECT_EQ(counted::destroyed, 7) << "the two new ones built before the failure";
+    EXPECT_EQ(a._array, before);
+    counted* const given = new counted[2];
+    EXPECT_EQ(a = given, given);
+    EXPECT_EQ(a = given, given) << "the array already held: nothing freed";
+    EXPECT_EQ(counted::destroyed, 10);
+    a = nullptr;
+    EXPECT_EQ(counted::destroyed, 12);
+  }
+  EXPECT_EQ(counted::destroyed, counted::constructed);
+
+  qmgl_local_array_of<refused_element> r(2);
+  refused_element* const before = r;
+  refused_element::refuse = true;
+  for (raised const& e : {raise_of([] { qmgl_local_array_of<refused_element> b(1); }),
+                          raise_of([&r] { r.resize(8); })}) {
+    EXPECT_EQ(e.type, typeid(exc_not_enough_memory_t));
+    EXPECT_EQ(e.message, "not enough memory");
     EXPECT_STREQ(e.file, "src/qmgl/qmgl_local");
   }
-}
-
-TEST(SmallTypes, LocalArrayReportsExhaustion) {
-  qmgl_local_array_of<refused_element> a(2);
-  refused_element* const before = a;
-  refused_element::refuse = true;
-  expect_not_enough_memory([] { qmgl_local_array_of<refused_element> b(1); });
-  expect_not_enough_memory([&a] { a.resize(8); });
   refused_element::refuse = false;
-  EXPECT_EQ(a._array, before);
+  EXPECT_EQ(r._array, before);
 }
 
-TEST(SmallTypes, LocalArrayOfCharResizeGivesAFreshBlock) {
-  qmgl_local_array_of<char> a(4);
-  a[0] = 'q';
-  a[3u] = 'z';
-  EXPECT_EQ(&a[3], &a[3u]);
-  EXPECT_EQ(static_cast<char*>(a) + 3, &a[3]);
-  char* const old = a;
-  a.resize(6);
-  EXPECT_NE(static_cast<char*>(a), old);
-  a[5] = 'e';
-
-  qmgl_local_array_of<unsigned char> bytes(0);
-  EXPECT_NE(static_cast<unsigned char*>(bytes), nullptr);
-  bytes.resize(3);
-  bytes[2u] = 0xFE;
-  EXPECT_EQ(bytes._array[2], 0xFE);
-}
-
-// --- environment and sleep -----------------------------------------------------------------
-
-TEST(SmallTypes, EnvGetReadsTheEnvironment) {
-  char const* const path = qmgl_env_get("PATH");
-  ASSERT_NE(path, nullptr);
-  EXPECT_STREQ(path, std::getenv("PATH"));
+TEST(SmallTypes, EnvGetAndSleep) {
+  ASSERT_NE(qmgl_env_get("PATH"), nullptr);
+  EXPECT_STREQ(qmgl_env_get("PATH"), std::getenv("PATH"));
   EXPECT_EQ(qmgl_env_get("WYGL_NEVER_SET_3C9D51E07A"), nullptr);
   EXPECT_EQ(qmgl_env_get(nullptr), nullptr);
-}
 
-// Runs call on a thread of its own and tells whether it ended within limit. A call that hangs
-// is left behind on its detached thread.
-bool ends_within(std::chrono::milliseconds limit, std::function<void()> call) {
-  auto const ended = std::make_shared<std::promise<void>>();
-  std::future<void> end = ended->get_future();
-  std::thread([ended, call = std::move(call)] {
-    call();
-    ended->set_value();
-  }).detach();
-  return end.wait_for(limit) == std::future_status::ready;
-}
-
-TEST(SmallTypes, SleepWaitsAtLeastTheTimeAsked) {
   auto const start = std::chrono::steady_clock::now();
   qmgl_sleep(30);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  // No time, or less than none, returns at once. A call that hangs is left behind on its
+  // detached thread.
+  auto const ended = std::make_shared<std::promise<void>>();
+  std::future<void> end = ended->get_future();
+  std::thread([ended] {
+    for (int ms : {0, -1, INT_MIN})
+      qmgl_sleep(ms);
+    ended->set_value();
+  }).detach();
+  EXPECT_EQ(end.wait_for(std::chrono::seconds(5)), std::future_status::ready);
 }
 
-TEST(SmallTypes, SleepOfNoTimeReturnsAtOnce) {
-  EXPECT_TRUE(ends_within(5s, [] { qmgl_sleep(0); }));
-  EXPECT_TRUE(ends_within(5s, [] { qmgl_sleep(-1); }));
-  EXPECT_TRUE(ends_within(5s, [] { qmgl_sleep(INT_MIN); }));
+static_assert(sizeof(qmgl_bool3) == 4 && sizeof(qmgl_bool3_value) == 4);
+static_assert(qmgl_bool3_false == 0 && qmgl_bool3_true == 1 && qmgl_bool3_unknown == -1);
+static_assert(!std::is_default_constructible_v<qmgl_bool3>);
+
+TEST(SmallTypes, Bool3FollowsKleenesTables) {
+  constexpr qmgl_bool3_value U = qmgl_bool3_unknown;
+  constexpr qmgl_bool3_value F = qmgl_bool3_false;
+  constexpr qmgl_bool3_value T = qmgl_bool3_true;
+  // Rows and columns in the order unknown, false, true; a stored value outside the three states
+  // reads as unknown in every operation.
+  constexpr qmgl_bool3_value and_table[3][3] = {{U, F, U}, {F, F, F}, {U, F, T}};
+  constexpr qmgl_bool3_value or_table[3][3] = {{U, U, T}, {U, F, T}, {T, T, T}};
+  constexpr qmgl_bool3_value negation[3] = {U, T, F};
+  std::int32_t const stored[] = {U, F, T, 2, 7, -2, INT32_MIN, INT32_MAX};
+  auto const row = [](std::int32_t v) { return v == F || v == T ? v + 1 : 0; };
+  for (std::int32_t const a : stored) {
+    SCOPED_TRACE(a);
+    qmgl_bool3 const x(static_cast<qmgl_bool3_value>(a));
+    EXPECT_EQ(qmgl_bool3(x).value, a) << "a copy keeps what it was given";
+    EXPECT_EQ((!x).value, negation[row(a)]);
+    EXPECT_EQ((!!x).value, a == F || a == T ? a : U);
+    EXPECT_EQ(x.as_bool(), a == T);
+    EXPECT_EQ(static_cast<void*>(x), a == T ? reinterpret_cast<void*>(std::uintptr_t{1}) : nullptr);
+    EXPECT_EQ(x == qmgl_bool3(U), a == U) << "equality compares the stored values";
+    for (std::int32_t const b : stored) {
+      qmgl_bool3 const y(static_cast<qmgl_bool3_value>(b));
+      EXPECT_EQ((x && y).value, and_table[row(a)][row(b)]) << b;
+      EXPECT_EQ((x || y).value, or_table[row(a)][row(b)]) << b;
+    }
+  }
+  EXPECT_EQ(qmgl_bool3(true).value, 1);
+  EXPECT_EQ(qmgl_bool3(false).value, 0);
 }
 
-}  // namespace
+static_assert(sizeof(qmgl_sync_value) == 4, "the counter is 32 bits wide on every platform");
+
+TEST(SmallTypes, SyncValueOperationsReturnTheDocumentedValuesIn32Bits) {
+  qmgl_sync_value v(5);
+  // A braced list is evaluated in order.
+  EXPECT_EQ((std::vector<long>{v.add(3), v.swap(1), v.compare_and_swap(2, 9), v.value(),
+                               v.compare_and_swap(1, 9), v.value(), v.decrement(), v.add(-10)}),
+            (std::vector<long>{8, 8, 1, 1, 1, 9, 8, -2}));
+  qmgl_sync_value w;
+  EXPECT_EQ((std::vector<long>{w.value(), w.increment(), w.decrement(), w.decrement()}),
+            (std::vector<long>{0, 1, 0, -1}));
+  v = qmgl_sync_value(42);
+  qmgl_sync_value copy(v);
+  EXPECT_EQ(v.increment(), 43);
+  EXPECT_EQ(copy.value(), 42) << "a copy takes the value, not the counter";
+
+  // Wrapping as a 32-bit integer; where long is wider, arguments keep their low 32 bits.
+  auto const as_long = [](std::int64_t wide) { return static_cast<long>(wide); };
+  qmgl_sync_value m(0x7FFFFFFF);
+  EXPECT_EQ((std::vector<long>{m.increment(), m.decrement(), m.add(2), m.add(-3),
+                               m.add(as_long(0x1FFFFFFFF)), m.swap(as_long(0x300000007)),
+                               m.compare_and_swap(as_long(0x400000007), as_long(0x500000003)),
+                               m.value()}),
+            (std::vector<long>{-2147483647L - 1, 0x7FFFFFFF, -2147483647L, 0x7FFFFFFE, 0x7FFFFFFD,
+                               0x7FFFFFFD, 7, 3}));
+}
+
+TEST(SmallTypes, SyncValueChangesAreAtomic) {
+  // Eight threads each add 1000 to one counter, drop 1000 of 8000 counts from another (exactly
+  // one decrement sees 0), and race to change a flag from 0 to their own number (exactly one
+  // wins). Repeated to give the races some chances.
+  for (int round = 0; round < 20; ++round) {
+    qmgl_sync_value sum;
+    qmgl_sync_value count(8000);
+    qmgl_sync_value flag;
+    std::atomic<int> saw_zero{0};
+    std::atomic<int> winners{0};
+    std::vector<std::thread> threads;
+    for (int t = 1; t <= 8; ++t)
+      threads.emplace_back([&, t] {
+        if (flag.compare_and_swap(0, t) == 0) winners.fetch_add(1);
+        for (int i = 0; i < 1000; ++i) {
+          sum.increment();
+          if (count.decrement() == 0) saw_zero.fetch_add(1);
+        }
+      });
+    for (auto& th : threads)
+      th.join();
+    EXPECT_EQ(sum.value(), 8000);
+    EXPECT_EQ(count.value(), 0);
+    EXPECT_EQ(saw_zero.load(), 1);
+    EXPECT_EQ(winners.load(), 1);
+    EXPECT_TRUE(flag.value() >= 1 && flag.value() <= 8);
+  }
+}

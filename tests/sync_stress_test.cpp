@@ -1,10 +1,11 @@
-// Long runs of named locks across processes: many processes and threads counting under one
-// lock, and holders killed again and again. Each run is bounded: every wait has a limit, and
-// one that runs out fails the test.
+// Long runs of named locks and signals across processes: many processes and threads counting
+// under one lock, lock holders and signal waiters killed again and again. Each run is bounded:
+// every wait has a limit, and one that runs out fails the test.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <string>
@@ -22,6 +23,9 @@ namespace {
 
 constexpr auto child_limit = std::chrono::seconds(60);
 constexpr long wait_limit_ms = 30000;
+// A helper that is to be killed gives up after this long, so that a test that fails to kill
+// it leaves nothing running for long.
+constexpr auto kill_limit = std::chrono::seconds(120);
 
 constexpr int counting_processes = 4;
 constexpr int rounds_per_thread = 20000;
@@ -99,6 +103,48 @@ TEST(NamedLockStress, HoldersKilledAgainAndAgainNeverDeadlock) {
   }
   EXPECT_EQ(lock.request(0), qmgl_wait_no_error) << "free, and abandoned no more";
   lock.release();
+}
+
+// Waits on the signal until killed: one thread without a limit, and this thread with short
+// limits again and again, so that the kill finds both inside a wait.
+WYGL_CHILD_ROLE(wait_on_signal_until_killed) {  // args: signal name, ready signal name
+  qmgl_sync_sema_shared signal(args.at(0).c_str(), qmgl_action_open, qmgl_sync_sema::not_posted);
+  std::thread([&signal] { signal.wait(); }).detach();
+  qmgl_sync_sema_shared(args.at(1).c_str(), qmgl_action_open, qmgl_sync_sema::not_posted).post();
+  auto const end = std::chrono::steady_clock::now() + kill_limit;
+  while (std::chrono::steady_clock::now() < end)
+    signal.wait(1);
+  std::_Exit(3);
+}
+
+WYGL_CHILD_ROLE(wait_for_signal) {  // args: signal name
+  qmgl_sync_sema_shared signal(args.at(0).c_str(), qmgl_action_open, qmgl_sync_sema::not_posted);
+  return signal.wait(wait_limit_ms) == qmgl_wait_no_error ? 0 : 1;
+}
+
+// Each cycle kills a helper while it waits on the signal; then posts (twice) release a waiter
+// in another process, and reset and timed waits work as before.
+TEST(NamedSignalStress, WaitersKilledInTheWaitLeaveTheSignalWhole) {
+  constexpr int cycles = 5;
+  std::string const name = unique_object_name("signal");
+  std::string const ready_name = unique_object_name("ready");
+  qmgl_sync_sema_shared signal(name.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
+  qmgl_sync_sema_shared ready(ready_name.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    SCOPED_TRACE(testing::Message() << "cycle " << cycle);
+    child_process doomed("wait_on_signal_until_killed", {name, ready_name});
+    ASSERT_EQ(ready.wait(wait_limit_ms), qmgl_wait_no_error);
+    ready.reset();
+    doomed.kill();
+    child_process waiter("wait_for_signal", {name});
+    signal.post();
+    signal.post();
+    ASSERT_EQ(waiter.wait_for_exit(child_limit), 0);
+    EXPECT_EQ(signal.wait(wait_limit_ms), qmgl_wait_no_error);
+    signal.reset();
+    EXPECT_EQ(signal.wait(0), qmgl_wait_timeout);
+    EXPECT_EQ(signal.wait(20), qmgl_wait_timeout);
+  }
 }
 
 }  // namespace

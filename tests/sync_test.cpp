@@ -112,11 +112,6 @@ WYGL_CHILD_ROLE(hold_lock_and_die) {  // args: name
   std::_Exit(lock.request(-1) == qmgl_wait_no_error ? 7 : 1);
 }
 
-WYGL_CHILD_ROLE(create_lock_and_die) {  // args: name
-  qmgl_sync_lock_shared lock(args.at(0).c_str(), qmgl_action_create);
-  std::_Exit(7);
-}
-
 WYGL_CHILD_ROLE(probe_held_lock) {  // args: name of a lock that the parent created and holds
   char const* const name = args.at(0).c_str();
   raised const again = raise_of([&] { qmgl_sync_lock_shared lock(name, qmgl_action_create); });
@@ -389,9 +384,11 @@ TEST(NamedLock, AProcessKilledWhileHoldingItAbandonsIt) {
   EXPECT_EQ(request_elsewhere(lock, 0), qmgl_wait_no_error) << "the monitor left it free";
 }
 
-TEST(NamedLock, ANameWhoseHoldersWereAllKilledCanBeCreatedAgain) {
+TEST(NamedLock, ANameWhoseHoldersWereAllKilledIsAbsentAndCanBeCreatedAgain) {
   std::string const name = unique_object_name("lock");
   lock_holder_process(name, qmgl_action_create).kill();
+  expect_system_error(raise_of([&] { qmgl_sync_lock_shared lock(name.c_str(), qmgl_action_open); }),
+                      error_file_not_found, sync_file);
   {
     qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
     EXPECT_EQ(request_elsewhere(created, 0), qmgl_wait_no_error)
@@ -402,22 +399,6 @@ TEST(NamedLock, ANameWhoseHoldersWereAllKilledCanBeCreatedAgain) {
   lock_holder_process holder(name, qmgl_action_create);
   { qmgl_sync_lock_shared opened(name.c_str(), qmgl_action_open); }
   holder.kill();
-  qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
-  EXPECT_EQ(request_elsewhere(created, 0), qmgl_wait_no_error);
-}
-
-TEST(NamedLock, AnObjectWhoseHoldersAllEndedIsAbsent) {
-  std::string const name = unique_object_name("lock");
-  {
-    child_process child("create_lock_and_die", {name});
-    ASSERT_EQ(child.wait_for_exit(child_limit), 7);
-  }
-  expect_system_error(raise_of([&] { qmgl_sync_lock_shared lock(name.c_str(), qmgl_action_open); }),
-                      error_file_not_found, sync_file);
-  {
-    child_process child("create_lock_and_die", {name});
-    ASSERT_EQ(child.wait_for_exit(child_limit), 7);
-  }
   qmgl_sync_lock_shared created(name.c_str(), qmgl_action_create);
   EXPECT_EQ(request_elsewhere(created, 0), qmgl_wait_no_error);
 }
@@ -493,15 +474,6 @@ TEST(NamedSignal, CreateOpenAndAlreadyExists) {
                                                 qmgl_sync_sema::posted);
                       }),
                       error_file_not_found, sync_file);
-}
-
-TEST(NamedSignal, PostedInAnotherProcessReleasesTheWaiterHere) {
-  std::string const name = unique_object_name("signal");
-  qmgl_sync_sema_shared signal(name.c_str(), qmgl_action_create, qmgl_sync_sema::not_posted);
-  child_process child("post_signal", {name});
-  EXPECT_EQ(signal.wait(wait_limit_ms), qmgl_wait_no_error);
-  EXPECT_EQ(child.wait_for_exit(child_limit), 0);
-  EXPECT_EQ(signal.wait(0), qmgl_wait_no_error);
 }
 
 // Monitors.

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,13 +12,23 @@
 
 namespace {
 
-struct written {
-  qmgl_value value;
-  std::string text;
-  unsigned length;
-};
-
 TEST(ValueWriter, EveryTypeHasItsText) {
+  qmgl_value_array nested = array_list({0, 2});
+  nested[0] = array_list({1});  // an array in an array, as only operator[] makes one
+  // 600 bytes that take every value: "#", 1200 digits with no break at any chunk boundary.
+  std::vector<unsigned char> many(600);
+  std::string many_text = "#";
+  for (unsigned i = 0; i < many.size(); ++i) {
+    many[i] = static_cast<unsigned char>(i * 7);
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", many[i]);
+    many_text += digits;
+  }
+  struct written {
+    qmgl_value value;
+    std::string text;
+    unsigned length;
+  };
   std::vector<written> const table = {
       {qmgl_value(), "null ", 4},
       {qmgl_value(true), "true ", 4},
@@ -40,42 +51,17 @@ TEST(ValueWriter, EveryTypeHasItsText) {
       {bin({}), "# ", 1},
       {qmgl_value(qmgl_refcounted_vector_of<unsigned char>()), "# ", 1},
       {bin({0x0F, 0xF0, 0x7F, 0x80}), "#0ff07f80 ", 9},
+      {bin(many), many_text + " ", 1201},
       {array_of({1, "a"}), "(1  , 'a' )  ", 6},
       {array_of({}), "()  ", 2},
       {array_of({1, "ab"}), "(1  , 'ab' )  ", 7},
       {array_of({qmgl_value()}), "(null )  ", 6},
+      {qmgl_value(nested), "((1  )  , 2  )  ", (3 + 2) + (1 + 2)},
   };
   for (written const& w : table) {
     EXPECT_EQ(text_of(w.value), w.text);
     EXPECT_EQ(w.value.output_length(), w.length) << w.text;
   }
-}
-
-TEST(ValueWriter, NestedArraysKeepEveryInnerSpace) {
-  qmgl_value_array a;
-  a += qmgl_value(0);
-  a[0] = array_list({1});
-  a += qmgl_value(2);
-  qmgl_value const v(a);
-  EXPECT_EQ(text_of(v), "((1  )  , 2  )  ");
-  EXPECT_EQ(v.output_length(), (3u + 2) + (1 + 2));
-}
-
-TEST(ValueWriter, LongByteStringsHaveNoBreak) {
-  std::vector<unsigned char> bytes(600);
-  std::string expected = "#";
-  for (unsigned i = 0; i < bytes.size(); ++i) {
-    bytes[i] = static_cast<unsigned char>(i * 7);
-    static char const digits[] = "0123456789abcdef";
-    expected += digits[bytes[i] >> 4];
-    expected += digits[bytes[i] & 15];
-  }
-  expected += ' ';
-  qmgl_value const v = bin(bytes);
-  std::string const text = text_of(v);
-  EXPECT_EQ(text.size(), 1202u);
-  EXPECT_EQ(text, expected);
-  EXPECT_EQ(v.output_length(), 1201u);
 }
 
 TEST(ValueWriter, WritesThroughTheStreamsEcho) {
@@ -104,13 +90,13 @@ class failing_sink : public qmgl_output_imp {
 
 TEST(ValueWriter, StreamFailuresPassOutWithPartOfTheText) {
   failing_sink out(4);
-  raised const r = raise_of([&] { bin({1, 2, 3}).stream_out(out); });
-  EXPECT_EQ(r.type, typeid(exc_hardware_error_t));
+  EXPECT_EQ(raise_of([&] { bin({1, 2, 3}).stream_out(out); }).type, typeid(exc_hardware_error_t));
   EXPECT_EQ(out.text, "#010");
-
   failing_sink array_out(6);
-  raised const r2 = raise_of([&] { array_of({10, 20}).stream_out(array_out); });
-  EXPECT_EQ(r2.type, typeid(exc_hardware_error_t));
+  EXPECT_EQ(raise_of([&] {
+              array_of({10, 20}).stream_out(array_out);
+            }).type,
+            typeid(exc_hardware_error_t));
   EXPECT_EQ(array_out.text, "(10  ,");
 }
 

@@ -3,15 +3,17 @@
 # loopback port with a fresh data folder, puts and gets of every value type, an expiry, eight
 # clients at once, a server killed with SIGKILL and started again with its data, the trace of
 # one request, and a clean stop. Everything it makes goes into one temporary folder, which is
-# removed at the end; the server is stopped on every way out.
+# removed at the end, except the trace's timeline when TIMELINE names a file for it; the server
+# is stopped on every way out.
 #
-#   demo.sh BIN_DIR QMTRC_DUMP
+#   demo.sh BIN_DIR QMTRC_DUMP [TIMELINE]
 #
 # BIN_DIR holds wygl_kv_server, wygl_kv and wygl_kv_free_port.
 set -euo pipefail
 
 bin=$1
-qmtrc_dump=$2
+qmtrc_dump_program=$2
+timeline=${3:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/wygl-kv-demo.XXXXXX")
 server_pid=""
 
@@ -37,6 +39,7 @@ step() {
 }
 # Every client call is bounded: a server that hangs ends the session instead of holding it.
 wygl_kv() { timeout 30 "$bin/wygl_kv" "$@"; }
+qmtrc_dump() { "$qmtrc_dump_program" "$@"; }
 
 # Starts the server and waits (at most 20 s) until it answers.
 start_server() {
@@ -132,9 +135,13 @@ cat "$work/server.out"
 step "wygl_kv get greeting"
 step "wygl_kv get client5.17"
 
-say "The trace of one request (QMTRC_MASK=0x41000: operations and state notes), decoded"
-step "QMTRC_MASK=0x41000 QMTRC_FILE=\"\$work/get.trc\" wygl_kv get answer"
-"$qmtrc_dump" "$work/get.trc"
+say "The trace of one request (its operations and state notes), decoded"
+step "QMTRC_MASK=operation,state QMTRC_FILE=\"\$work/get.trc\" wygl_kv get answer"
+step "qmtrc_dump --relative \"\$work/get.trc\""
+if [ -n "$timeline" ]; then
+  say "The same trace as a timeline, for https://ui.perfetto.dev or chrome://tracing"
+  step "qmtrc_dump --chrome \"\$work/get.trc\" > \"$timeline\""
+fi
 
 say "A clean stop (SIGTERM): in-flight requests finish, the log is flushed"
 kill -TERM "$server_pid"

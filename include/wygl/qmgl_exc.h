@@ -53,7 +53,8 @@
 
 struct qmgl_output;
 
-struct WYGL_API exc_t : public wytr_class<102629376, 2048, 335609856, exc_t> {
+struct WYGL_API exc_t : public wytr_class<wytr::kind_word(wytr::kind::constructed),
+                                          wytr::level::lifetime, wytr::tp::exc_lifetime, exc_t> {
   // The error code: a library code (0x2000xxxx, 0x2003xxxx), a system or socket error
   // number, or a caller's own. Always within 32 bits, also where unsigned long is wider.
   unsigned long code;

@@ -24,7 +24,8 @@
 // Files created here grant every user of the machine full access, and their handles are
 // inherited by child processes. Share modes bind every opener of the file on Windows; on POSIX
 // systems they bind the openers that use this library, in any process, and only for regular
-// files.
+// files. None of the share modes allows deletion: while any handle holds a file open, remove
+// and rename of it raise 32, and a forced rename onto it raises 5.
 //
 // Tracing: construction writes a text record (level 0x800, kind 0x061E0000, tracepoint
 // 0x141A0000, the object) with the constructor's arguments; destruction the plain destruction
@@ -45,7 +46,9 @@
 #include <wygl/wygl_export.h>
 #include <wygl/wytr.h>
 
-struct WYGL_API qmgl_file : public wytr_class<102629376, 2048, 337248256, qmgl_file> {
+struct WYGL_API qmgl_file
+    : public wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                        wytr::tp::file_lifetime, qmgl_file> {
   // What to do depending on whether the file exists.
   enum action_indicator : int {
     create_new = 1,          // create; raises 80 when the file exists
@@ -146,13 +149,17 @@ struct WYGL_API qmgl_file : public wytr_class<102629376, 2048, 337248256, qmgl_f
   static void copy(char const* from, char const* to, force_indicator);
   // Renames from to to; a file may move to another volume. Raises exc_unmapped_t with the
   // message "<system text> ( <from> ) ": 183 when to exists (both files stay as they were), 2
-  // when from is missing, 3 when to's folder is missing.
+  // when from is missing, 3 when to's folder is missing, 32 while a handle holds from open.
   static void rename(char const* from, char const* to);
-  // Renames from to to, replacing to: an existing to is removed first (as remove does),
-  // then, after a pause of 2 milliseconds, from is renamed. Raises as remove and rename do.
+  // Renames from to to, replacing an existing file to in the same step (MoveFileEx with
+  // MOVEFILE_REPLACE_EXISTING and MOVEFILE_COPY_ALLOWED): to is never removed before from has
+  // taken its place, and a failed forced rename leaves both files as they were. Raises as
+  // rename does, except that an existing to is no failure; 5 when to is a folder or a handle
+  // holds it open. Renaming a file onto another spelling of its own name (a "." in the path,
+  // or on Windows letters in another case) keeps the file.
   static void rename(char const* from, char const* to, force_indicator);
   // Removes the file name. Raises exc_unmapped_t with the message "<system text> ( <name> ) "
-  // (2 when it is missing, 5 for a folder).
+  // (2 when it is missing, 5 for a folder, 32 while a handle holds the file open).
   static void remove(char const* name);
   // Whether name exists, as a file or a folder. False when the name or a folder on its path is
   // missing (errors 2 and 3); other errors raise exc_unmapped_t with the system's text alone

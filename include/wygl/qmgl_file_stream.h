@@ -37,9 +37,11 @@
 
 // An output stream over a file. Construction and destruction write the plain lifetime records
 // of tracepoint 0x141C0000 (level 0x800). Cannot be copied.
-struct WYGL_API qmgl_output_file : public qmgl_output_imp,
-                                   public qmgl_output_buffer_mixin,
-                                   public wytr_class<102629376, 2048, 337379328, qmgl_output_file> {
+struct WYGL_API qmgl_output_file
+    : public qmgl_output_imp,
+      public qmgl_output_buffer_mixin,
+      public wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                        wytr::tp::output_file_lifetime, qmgl_output_file> {
   // Where writing starts.
   enum mode_indicator : int {
     truncate = 0,       // the file is emptied first

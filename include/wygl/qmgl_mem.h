@@ -13,7 +13,7 @@
 // Names follow the rules of the named locks and signals (qmgl_sync.h): one name space for
 // locks, signals and blocks; the same qmgl_action_indicator; blocks usable by every user of
 // the machine. A block lives while any process holds it: after the last holder is destroyed,
-// opening its name fails.
+// or killed, opening its name fails, and its memory is freed as qmgl_sync.h says.
 //
 // Failures raise exceptions of the exc_t tree (qmgl_exc.h) with the file name
 // "src/qmgl/qmgl_mem". The classes write no trace records.

@@ -45,7 +45,8 @@
 // A listening TCP socket bound to a service.
 struct WYGL_API qmgl_socket_factory
     : qmgl_ban_copy,
-      public wytr_class<102629376, 2048, 336461824, qmgl_socket_factory> {
+      public wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                        wytr::tp::socket_factory_lifetime, qmgl_socket_factory> {
   // Every factory makes a TCP stream socket; the type only appears in the trace.
   enum type { tcp = 1 };
 
@@ -69,8 +70,10 @@ struct WYGL_API qmgl_socket_factory
 };
 
 // One connected TCP stream socket.
-struct WYGL_API qmgl_socket : qmgl_ban_copy,
-                              public wytr_class<102629376, 2048, 336396288, qmgl_socket> {
+struct WYGL_API qmgl_socket
+    : qmgl_ban_copy,
+      public wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                        wytr::tp::socket_lifetime, qmgl_socket> {
   // Blocks until the next connection on factory arrives, then takes it (with SO_KEEPALIVE).
   // Raises the socket error of accept or setsockopt.
   explicit qmgl_socket(qmgl_socket_factory& factory);

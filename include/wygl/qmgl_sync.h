@@ -41,7 +41,12 @@
 // Named objects share one name space with each other and with shared memory (qmgl_mem.h): a
 // name that exists as another kind of object cannot be created or opened (exc_unmapped_t with
 // ERROR_INVALID_HANDLE, 6). A named object lives while any process holds a handle to it; the
-// last close destroys it. Objects created by name may be used by every user of the machine.
+// last close destroys it, and one whose holders were all killed is gone as well (on POSIX
+// systems its memory is freed by the first create or open of any named object in a process,
+// and by later ones at most a second apart). Objects created by name may be used by every
+// user of the machine. On POSIX systems, where the library keeps the name space itself, a
+// create or open that cannot have the name space within 5 s (a process stopped in the middle
+// of one) raises exc_unmapped_t with ERROR_TIMEOUT (1460).
 //
 // Failures raise exceptions of the exc_t tree (qmgl_exc.h) with the file name
 // "src/qmgl/qmgl_sync": system errors as exc_unmapped_t with the system's number and text, an

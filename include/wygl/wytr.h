@@ -17,9 +17,10 @@
 //
 // Example:
 //
-//   struct my_thing : wytr_class<0x061E0000, 0x800, 0x14020000, my_thing> {
-//     my_thing() {}            // writes "constructed" when bit 0x800 is set
-//   };                         // ~my_thing writes "destroyed"
+//   struct my_thing : wytr_class<wytr::kind_word(wytr::kind::constructed),
+//                                wytr::level::lifetime, wytr::tp::thread_lifetime, my_thing> {
+//     my_thing() {}  // writes "constructed" when the lifetime level (0x800) is set
+//   };               // ~my_thing writes "destroyed"
 //
 // Thread safety: every hook may run on any thread; each record is one trcwriterec call.
 
@@ -29,7 +30,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include <qmtrc.h>
+#include <qmtrc/qmtrc.h>
 #include <wygl/wygl_export.h>
 #include <wygl/wytr_ids.h>
 

@@ -7,8 +7,9 @@
 //
 // and is written only when its level bit is set in the trace library's mask `trcevents`.
 // This header is the one place where those numbers are defined. It also carries the names
-// of kinds, classes and operations, so that tools that decode trace files (qmtrc_dump) print
-// the same vocabulary the library uses.
+// of levels, kinds, classes and operations, so that the trace mask can be given by name
+// (QMTRC_MASK=exception,operation) and tools that decode trace files (qmtrc_dump) print the
+// same vocabulary the library uses.
 //
 // Example:
 //
@@ -193,24 +194,45 @@ inline constexpr std::uint32_t timer_destroy = tracepoint(class_id::timer, 0x09)
 
 // Names, for decoding.
 
+// The level bits by name, as the trace mask's text form (QMTRC_MASK) and qmtrc_dump --level
+// take them; each is named after the records it enables.
+struct level_name {
+  std::uint32_t bit;
+  char const* name;
+};
+inline constexpr level_name level_names[] = {
+    {level::error_text, "error"},             // error texts
+    {level::exception_created, "exception"},  // exceptions created
+    {level::lifetime, "lifetime"},            // objects constructed and destroyed
+    {level::public_entry, "operation"},       // public operations entered and left
+    {level::public_exit, "operation-exit"},   // their exits, also without the entries
+    {level::resource, "resource"},            // system resource events
+    {level::inner_entry, "inner"},            // inner operations entered and left
+    {level::inner_exit, "inner-exit"},        // their exits, also without the entries
+    {level::state_note, "state"},             // state notes
+    {level::wait_note, "wait"},               // wait notes
+};
+
+// Each kind with its name and the level bits under which it is written.
 struct kind_name {
   std::uint8_t number;
   char const* name;
+  std::uint32_t levels;
 };
 inline constexpr kind_name kind_names[] = {
-    {kind::error_text, "error"},
-    {kind::exception_created, "exception"},
-    {kind::public_left_in_exception, "left-in-exception"},
-    {kind::inner_left_in_exception, "inner-left-in-exception"},
-    {kind::constructed, "constructed"},
-    {kind::destroyed, "destroyed"},
-    {kind::public_entered, "entered"},
-    {kind::public_left, "left"},
-    {kind::resource, "resource"},
-    {kind::inner_entered, "inner-entered"},
-    {kind::inner_left, "inner-left"},
-    {kind::state_note, "state"},
-    {kind::wait_note, "wait"},
+    {kind::error_text, "error", level::error_text},
+    {kind::exception_created, "exception", level::exception_created},
+    {kind::public_left_in_exception, "left-in-exception", level::public_exit},
+    {kind::inner_left_in_exception, "inner-left-in-exception", level::inner_exit},
+    {kind::constructed, "constructed", level::lifetime},
+    {kind::destroyed, "destroyed", level::lifetime},
+    {kind::public_entered, "entered", level::public_entry},
+    {kind::public_left, "left", level::public_entry | level::public_exit},
+    {kind::resource, "resource", level::resource},
+    {kind::inner_entered, "inner-entered", level::inner_entry},
+    {kind::inner_left, "inner-left", level::inner_entry | level::inner_exit},
+    {kind::state_note, "state", level::state_note},
+    {kind::wait_note, "wait", level::wait_note},
 };
 
 struct class_name {
@@ -313,6 +335,12 @@ constexpr char const* name_of_kind(std::uint32_t kind_word) {
   for (auto const& k : kind_names)
     if (kind_word == wytr::kind_word(k.number)) return k.name;
   return nullptr;
+}
+// The level bits under which records of the kind are written; 0 for a kind not the library's.
+constexpr std::uint32_t levels_of_kind(std::uint32_t kind_word) {
+  for (auto const& k : kind_names)
+    if (kind_word == wytr::kind_word(k.number)) return k.levels;
+  return 0;
 }
 constexpr char const* name_of_class(std::uint32_t tracepoint_word) {
   for (auto const& c : class_names)

@@ -1,11 +1,13 @@
 // The C interface of qmtrc, and what happens when the library is loaded.
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include "mask_parse.h"
 #include "recorder.h"
@@ -23,12 +25,32 @@ qmtrc::format::Item item(uint32_t length, const void* data) {
   return {static_cast<const unsigned char*>(data), length};
 }
 
+// The one place where qmtrc writes to stderr: a variable it cannot follow is reported once,
+// at load, instead of leaving the user to wonder why nothing is traced.
 void configure_from_environment() noexcept {
   const char* mask = std::getenv("QMTRC_MASK");
-  if (mask) qmtrc_set_mask(qmtrc::parse_mask(mask).value_or(0));
+  if (mask) {
+    std::optional<std::uint32_t> parsed = qmtrc::parse_mask(mask);
+    if (!parsed) {
+      std::fprintf(stderr, "qmtrc: QMTRC_MASK \"%s\" cannot be read, nothing is traced; it takes ",
+                   mask);
+      qmtrc::write_mask_forms(stderr);
+      std::fputc('\n', stderr);
+    }
+    qmtrc_set_mask(parsed.value_or(0));
+  }
   const char* file = std::getenv("QMTRC_FILE");
-  if (file && *file && qmtrc_set_file(file) != 0)
-    std::fprintf(stderr, "qmtrc: cannot use trace file %s (QMTRC_FILE)\n", file);
+  if (file && *file) {
+    int error = qmtrc::Recorder::instance().set_file(file);
+    if (error == qmtrc::TraceFile::kNotATrace)
+      std::fprintf(stderr,
+                   "qmtrc: cannot use trace file %s (QMTRC_FILE): it holds something other than "
+                   "a qmtrc trace of format version %u\n",
+                   file, static_cast<unsigned>(qmtrc::format::kVersion));
+    else if (error != 0)
+      std::fprintf(stderr, "qmtrc: cannot use trace file %s (QMTRC_FILE): %s\n", file,
+                   std::strerror(error));
+  }
 }
 
 // Runs when the library is loaded. Writers linked against qmtrc are initialised after it,
@@ -73,5 +95,5 @@ uint64_t qmtrc_lost(void) {
 }
 
 int qmtrc_set_file(const char* path) {
-  return qmtrc::Recorder::instance().set_file(path) ? 0 : -1;
+  return qmtrc::Recorder::instance().set_file(path) == 0 ? 0 : -1;
 }

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 namespace qmtrc::format {
 

@@ -124,12 +124,12 @@ std::size_t Recorder::set_capacity(std::size_t bytes) noexcept {
   return old_capacity;
 }
 
-bool Recorder::set_file(const char* path) noexcept {
+int Recorder::set_file(const char* path) noexcept {
   std::lock_guard<std::mutex> lock(file_mutex_);
   file_.close();
-  bool opened = path != nullptr && file_.open(path);
-  file_open_.store(opened, std::memory_order_release);
-  return path == nullptr || opened;
+  int error = path != nullptr ? file_.open(path) : 0;
+  file_open_.store(file_.is_open(), std::memory_order_release);
+  return error;
 }
 
 }  // namespace qmtrc

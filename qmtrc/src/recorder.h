@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 #include "record_format.h"
 #include "ring.h"
 #include "sink_gate.h"
@@ -31,7 +31,9 @@ class Recorder {
   void clear() noexcept;
   std::size_t set_capacity(std::size_t bytes) noexcept;
   std::uint64_t lost() const noexcept { return lost_.load(std::memory_order_relaxed); }
-  bool set_file(const char* path) noexcept;
+  // 0, or why the file cannot be used: an errno value, or TraceFile::kNotATrace. A null path
+  // stops writing and gives 0.
+  int set_file(const char* path) noexcept;
   void set_sink(qmtrc_visit_fn sink, void* context) noexcept { sink_.replace(sink, context); }
 
  private:

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "qmtrc.h"
+#include <qmtrc/qmtrc.h>
 
 namespace qmtrc {
 

@@ -1,5 +1,6 @@
 #include "trace_file.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace qmtrc {
@@ -14,47 +15,54 @@ bool is_trace_header(const unsigned char* bytes) {
          format::get_u32(bytes + 12) >= format::kFileHeaderSize;
 }
 
+// The reason of the call that just failed; never 0, so that a failure is not taken for success.
+int last_error() noexcept {
+  return errno != 0 ? errno : EIO;
+}
+
+bool write_all(std::FILE* file, const unsigned char* bytes, std::size_t size) noexcept {
+  bool ok = std::fwrite(bytes, 1, size, file) == size;
+  return std::fflush(file) == 0 && ok;
+}
+
+// Gives an empty file the file header; accepts a file that starts with a header of this
+// version. The stream is left at the end, where records are appended.
+int start_or_check(std::FILE* file) noexcept {
+  unsigned char existing[format::kFileHeaderSize];
+  if (std::fseek(file, 0, SEEK_SET) != 0) return last_error();
+  std::size_t have = std::fread(existing, 1, sizeof existing, file);
+  if (std::ferror(file) || std::fseek(file, 0, SEEK_END) != 0) return last_error();
+  if (have == 0) {
+    unsigned char header[format::kFileHeaderSize];
+    format::encode_file_header(header);
+    return write_all(file, header, sizeof header) ? 0 : last_error();
+  }
+  return have == sizeof existing && is_trace_header(existing) ? 0 : TraceFile::kNotATrace;
+}
+
 }  // namespace
 
-bool TraceFile::open(const char* path) noexcept {
+int TraceFile::open(const char* path) noexcept {
   close();
+  errno = 0;
   // "a+b": reading the existing header and appending through one stream, so the check and
   // the writes concern the same file.
   std::FILE* file = std::fopen(path, "a+b");
-  if (!file) return false;
+  if (!file) return last_error();
   // Unbuffered, so that each record goes to the operating system as one write call.
   std::setvbuf(file, nullptr, _IONBF, 0);
-  unsigned char existing[format::kFileHeaderSize];
-  std::size_t have = 0;
-  if (std::fseek(file, 0, SEEK_SET) == 0) have = std::fread(existing, 1, sizeof existing, file);
-  bool usable = false;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    if (have == 0 && !std::ferror(file)) {
-      unsigned char header[format::kFileHeaderSize];
-      format::encode_file_header(header);
-      file_ = file;
-      usable = write_whole(header, sizeof header);
-      file_ = nullptr;
-    } else {
-      usable = have == sizeof existing && is_trace_header(existing);
-    }
-  }
-  if (!usable) {
+  int error = start_or_check(file);
+  if (error != 0) {
     std::fclose(file);
-    return false;
+    return error;
   }
   file_ = file;
-  return true;
+  return 0;
 }
 
 void TraceFile::close() noexcept {
   if (file_) std::fclose(file_);
   file_ = nullptr;
-}
-
-bool TraceFile::write_whole(const unsigned char* bytes, std::size_t size) noexcept {
-  bool ok = std::fwrite(bytes, 1, size, file_) == size;
-  return std::fflush(file_) == 0 && ok;
 }
 
 bool TraceFile::write(const unsigned char (&header)[format::kRecordHeaderSize],
@@ -74,7 +82,7 @@ bool TraceFile::write(const unsigned char (&header)[format::kRecordHeaderSize],
     std::memcpy(out, item.data, item.length);
     out += item.length;
   }
-  bool ok = write_whole(staging_.data(), size);
+  bool ok = write_all(file_, staging_.data(), size);
   if (staging_.capacity() > kKeptStagingCapacity) std::vector<unsigned char>().swap(staging_);
   return ok;
 }

@@ -18,10 +18,14 @@ class TraceFile {
   TraceFile& operator=(const TraceFile&) = delete;
   ~TraceFile() { close(); }
 
+  // What open gives for a file that holds something other than a trace of this version.
+  static constexpr int kNotATrace = -1;
+
   // Closes the current file, then opens path for appending. An empty or new file gets the
-  // file header; a file that holds anything but a trace of this format version is refused,
-  // so that records are never appended to an unrelated file.
-  bool open(const char* path) noexcept;
+  // file header; a file that holds anything but a trace of this format version is refused
+  // (kNotATrace), so that records are never appended to an unrelated file. Returns 0, or the
+  // errno of the system call that failed.
+  int open(const char* path) noexcept;
   void close() noexcept;
   bool is_open() const noexcept { return file_ != nullptr; }
 
@@ -31,8 +35,6 @@ class TraceFile {
              const format::Item (&items)[3]) noexcept;
 
  private:
-  bool write_whole(const unsigned char* bytes, std::size_t size) noexcept;
-
   std::FILE* file_ = nullptr;
   std::vector<unsigned char> staging_;
 };

@@ -1,19 +1,17 @@
 #include "dump_format.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <chrono>
+#include <cinttypes>
 #include <cstdio>
-#include <memory>
 #include <ostream>
-#include <sstream>
-#include <vector>
 
+#include "chrome_trace.h"
 #include "record_format.h"
+#include "trace_reader.h"
 #include "wygl/wytr_ids.h"
 
+namespace qmtrc::dump {
 namespace {
-
-namespace format = qmtrc::format;
 
 void append_hex(std::string& out, std::uint64_t value, int min_digits) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -82,56 +80,82 @@ void append_quoted(std::string& out, const unsigned char* data, std::uint32_t le
   out += '"';
 }
 
-// Reads exactly size bytes, growing buf as bytes arrive rather than trusting a length read
-// from a possibly damaged file with a large allocation. Returns the count actually read.
-std::size_t read_bytes(std::FILE* file, std::vector<unsigned char>& buf, std::size_t size) {
-  constexpr std::size_t kStep = std::size_t{1} << 20;
-  buf.clear();
-  while (buf.size() < size) {
-    std::size_t start = buf.size();
-    std::size_t step = size - start < kStep ? size - start : kStep;
-    buf.resize(start + step);
-    std::size_t got = std::fread(buf.data() + start, 1, step, file);
-    if (got < step) {
-      buf.resize(start + got);
-      break;
-    }
-  }
-  return buf.size();
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-std::string at_offset(std::uint64_t offset) {
-  return " at offset " + std::to_string(offset);
+// The columns in front of the body: sequence, time, thread.
+std::string text_line(const qmtrc_record& record, bool relative, std::uint64_t origin_ns) {
+  std::string time = relative ? seconds_since(record.time_ns, origin_ns) : utc_time(record.time_ns);
+  char columns[80];
+  std::snprintf(columns, sizeof columns, "%6" PRIu64 " %*s t%-3" PRIu32 " ", record.sequence,
+                relative ? 12 : 0, time.c_str(), record.thread);
+  return columns + format_record(record);
 }
 
 }  // namespace
 
-std::string qmtrc_format_record(const qmtrc_record& record) {
-  std::string line;
-  append_name(line, wytr::name_of_kind(record.kind), "kind_0x", record.kind, 8);
-  line += ' ';
-  append_name(line, wytr::name_of_class(record.tracepoint), "class_0x",
-              wytr::tracepoint_class(record.tracepoint), 2);
-  line += "::";
-  append_name(line, wytr::name_of_operation(record.tracepoint), "op_0x",
-              wytr::tracepoint_operation(record.tracepoint), 2);
-  line += " 0x";
-  append_hex(line, record.object, 1);
+std::string kind_name(std::uint32_t kind) {
+  std::string name;
+  append_name(name, wytr::name_of_kind(kind), "kind_0x", kind, 8);
+  return name;
+}
 
-  int items = 0;
-  int four_byte_item = -1;
+std::string tracepoint_name(std::uint32_t tracepoint) {
+  std::string name;
+  append_name(name, wytr::name_of_class(tracepoint), "class_0x", wytr::tracepoint_class(tracepoint),
+              2);
+  name += "::";
+  append_name(name, wytr::name_of_operation(tracepoint), "op_0x",
+              wytr::tracepoint_operation(tracepoint), 2);
+  return name;
+}
+
+std::string hex(std::uint64_t number) {
+  std::string text = "0x";
+  append_hex(text, number, 1);
+  return text;
+}
+
+std::optional<std::uint32_t> exit_code(const qmtrc_record& record) {
+  if (!is_exit_kind(record.kind)) return std::nullopt;
+  int items = 0, four_byte_item = -1;
   for (int i = 0; i < 3; ++i) {
     if (record.length[i] == 0) continue;
     ++items;
     if (record.length[i] == 4) four_byte_item = i;
   }
-  if (items == 1 && four_byte_item >= 0 && is_exit_kind(record.kind)) {
+  if (items != 1 || four_byte_item < 0) return std::nullopt;
+  return format::get_u32(record.data[four_byte_item]);
+}
+
+std::string utc_time(std::uint64_t time_ns) {
+  using namespace std::chrono;
+  sys_time<nanoseconds> time{nanoseconds(static_cast<std::int64_t>(time_ns))};
+  sys_days day = floor<days>(time);
+  year_month_day date(day);
+  hh_mm_ss<microseconds> clock(floor<microseconds>(time - day));
+  char text[40];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%06dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+  return text;
+}
+
+std::string seconds_since(std::uint64_t time_ns, std::uint64_t origin_ns) {
+  // The wall clock may step back between two records.
+  bool before = time_ns < origin_ns;
+  std::uint64_t microseconds = (before ? origin_ns - time_ns : time_ns - origin_ns) / 1000;
+  char text[40];
+  std::snprintf(text, sizeof text, "%c%" PRIu64 ".%06" PRIu64, before ? '-' : '+',
+                microseconds / 1000000, microseconds % 1000000);
+  return text;
+}
+
+std::string format_record(const qmtrc_record& record) {
+  std::string line =
+      kind_name(record.kind) + ' ' + tracepoint_name(record.tracepoint) + ' ' + hex(record.object);
+  if (std::optional<std::uint32_t> code = exit_code(record)) {
     line += " code=0x";
-    append_hex(line, format::get_u32(record.data[four_byte_item]), 8);
+    append_hex(line, *code, 8);
     return line;
   }
   for (int i = 0; i < 3; ++i) {
@@ -142,73 +166,30 @@ std::string qmtrc_format_record(const qmtrc_record& record) {
   return line;
 }
 
-bool qmtrc_format_file(const char* path, std::ostream& out, std::string& error) {
-  error.clear();
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-  if (!file) {
-    error = "cannot open the file";
-    return false;
-  }
-  std::vector<unsigned char> bytes;
-  if (read_bytes(file.get(), bytes, format::kFileHeaderSize) < format::kFileHeaderSize ||
-      !std::equal(bytes.begin(), bytes.begin() + sizeof format::kMagic, format::kMagic)) {
-    error = "not a qmtrc trace file";
-    return false;
-  }
-  std::uint32_t version = format::get_u32(bytes.data() + 8);
-  if (version != format::kVersion) {
-    error = "unsupported trace file version " + std::to_string(version);
-    return false;
-  }
-  std::uint32_t header_size = format::get_u32(bytes.data() + 12);
-  if (header_size < format::kFileHeaderSize) {
-    error = "bad file header size " + std::to_string(header_size);
-    return false;
-  }
-  // Later versions may extend the header; what this reader does not know is skipped.
-  std::size_t skip = header_size - format::kFileHeaderSize;
-  if (read_bytes(file.get(), bytes, skip) < skip) {
-    error = "truncated file header";
-    return false;
-  }
-
-  std::uint64_t offset = header_size;
-  std::vector<unsigned char> data;
-  for (;;) {
-    std::size_t got = read_bytes(file.get(), bytes, format::kRecordHeaderSize);
-    if (got == 0) break;
-    if (got < format::kRecordHeaderSize) {
-      error = "truncated last record" + at_offset(offset) + " (" + std::to_string(got) +
-              " bytes of its header), not shown";
-      break;
-    }
-    format::RecordHeader header = format::decode_header(bytes.data());
-    if (header.size != format::implied_size(header)) {
-      error = "corrupt record" + at_offset(offset) + ": its size " + std::to_string(header.size) +
-              " does not match its lengths";
-      return false;
-    }
-    std::size_t data_size = header.size - format::kRecordHeaderSize;
-    got = read_bytes(file.get(), data, data_size);
-    if (got < data_size) {
-      error = "truncated last record" + at_offset(offset) + " (" +
-              std::to_string(format::kRecordHeaderSize + got) + " of " +
-              std::to_string(header.size) + " bytes), not shown";
-      break;
-    }
-    out << qmtrc_format_record(format::to_record(header, data.data())) << '\n';
-    offset += header.size;
-  }
-  if (std::ferror(file.get())) {
-    error = "read error" + at_offset(offset);
-    return false;
-  }
-  return true;
-}
-
-bool qmtrc_format_file(const char* path, std::string& out, std::string& error) {
-  std::ostringstream text;
-  bool ok = qmtrc_format_file(path, text, error);
-  out = std::move(text).str();
+bool dump_file(const char* path, const DumpOptions& options, std::ostream& out,
+               std::string& error) {
+  std::optional<ChromeTrace> chrome;
+  if (options.output == DumpOptions::Output::chrome) chrome.emplace(out);
+  std::optional<std::uint64_t> origin_ns;
+  // A file may hold several runs of a program, one after the other; each starts its
+  // sequence numbers again from 1.
+  std::uint32_t run = 1;
+  std::uint64_t last_sequence = 0;
+  bool ok = read_trace_file(
+      path,
+      [&](const qmtrc_record& record) {
+        if (!origin_ns) origin_ns = record.time_ns;
+        if (record.sequence <= last_sequence) ++run;
+        last_sequence = record.sequence;
+        if (!options.filter.passes(record)) return;
+        if (chrome)
+          chrome->add(record, *origin_ns, run);
+        else
+          out << text_line(record, options.relative, *origin_ns) << '\n';
+      },
+      error);
+  if (chrome) chrome->finish(origin_ns);
   return ok;
 }
+
+}  // namespace qmtrc::dump

@@ -24,13 +24,16 @@ bool copy_file(char const* from, char const* to, bool fail_if_exists) noexcept;
 inline constexpr std::uint32_t move_replace_existing = 1;
 inline constexpr std::uint32_t move_copy_allowed = 2;
 
-// Renames from to to. Without move_replace_existing an existing to is ERROR_ALREADY_EXISTS
-// (183); with it a file to is replaced, a folder to is ERROR_ACCESS_DENIED (5). With
-// move_copy_allowed a file may move to another volume (copied, then deleted). Renaming a
-// name onto itself succeeds and changes nothing.
+// Renames from to to. A file that an opener holds (open_file, any share mode) cannot move:
+// ERROR_SHARING_VIOLATION (32). Without move_replace_existing an existing to is
+// ERROR_ALREADY_EXISTS (183); with it a file to is replaced in the same step, and a folder to,
+// or a file that an opener holds, is ERROR_ACCESS_DENIED (5). With move_copy_allowed a file may
+// move to another volume (copied, then deleted; a copy that replaces to is completed under
+// another name first). Renaming a name onto itself succeeds and changes nothing.
 bool move_file(char const* from, char const* to, std::uint32_t flags) noexcept;
 
-// Deletes the file name. A folder is ERROR_ACCESS_DENIED (5).
+// Deletes the file name. A folder is ERROR_ACCESS_DENIED (5); a file that an opener holds
+// ERROR_SHARING_VIOLATION (32).
 bool delete_file(char const* name) noexcept;
 
 // Whether the system can read the attributes of name, a file or a folder. False with the last

@@ -6,7 +6,6 @@
 #include <wygl/qmgl_exc.h>
 #include <wygl/qmgl_file.h>
 #include <wygl/qmgl_local.h>
-#include <wygl/qmgl_sleep.h>
 
 #include "os/error_codes.h"
 #include "os/file.h"
@@ -46,10 +45,9 @@ void qmgl_file::rename(char const* from, char const* to) {
   move_named(from, to, wygl::os::move_copy_allowed, __LINE__);
 }
 
+// The move itself replaces to, in one step: removing to first would lose it whenever the move
+// then fails (from missing, or from and to one file under two spellings).
 void qmgl_file::rename(char const* from, char const* to, force_indicator) {
-  if (exists(to)) remove(to);
-  // Give the system a moment to let go of the removed name before it is taken again.
-  qmgl_sleep(2);
   move_named(from, to, wygl::os::move_replace_existing | wygl::os::move_copy_allowed, __LINE__);
 }
 

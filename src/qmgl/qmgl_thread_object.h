@@ -31,7 +31,9 @@ std::uint64_t qmgl_pl_thread_stack_size(unsigned int stack_size) noexcept;
 // the text "%p, %p" with the routine and the argument.
 //
 // Cannot be copied or assigned: it owns its thread's handle.
-struct qmgl_thread : qmgl_ban_assignment, wytr_class<102629376, 2048, 335675392, qmgl_thread> {
+struct qmgl_thread : qmgl_ban_assignment,
+                     wytr_class<wytr::kind_word(wytr::kind::constructed), wytr::level::lifetime,
+                                wytr::tp::thread_lifetime, qmgl_thread> {
   // The routine of a thread: its result becomes the thread's exit code. It must not let an
   // exception escape.
   using routine_type = std::uint32_t (*)(void* argument);

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include <qmtrc.h>
+#include <qmtrc/qmtrc.h>
 #include <wygl/qmgl_sync.h>
 
 class record_watch {

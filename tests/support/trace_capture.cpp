@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include <gtest/gtest.h>
-#include <qmtrc.h>
+#include <qmtrc/qmtrc.h>
 
 void PrintTo(captured_record const& r, std::ostream* out) {
   char words[64];

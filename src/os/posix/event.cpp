@@ -4,7 +4,6 @@
 
 #include "os/error_codes.h"
 #include "os/last_error.h"
-#include "os/posix/errno_map.h"
 #include "os/posix/event_state.h"
 #include "os/posix/named_segment.h"
 #include "os/posix/object_record.h"
@@ -16,31 +15,35 @@ class event_object final : public object_record {
  public:
   // state lives in segment, or, without a segment, is this object's own.
   event_object(event_state* state, named_segment* segment) noexcept
-      : object_record(object_kind::event), _state(state), _segment(segment) {}
+      : object_record(object_kind::event),
+        _state(state),
+        _segment(segment),
+        _scope(segment != nullptr ? futex_scope::shared : futex_scope::process) {}
 
   ~event_object() override {
     if (_segment != nullptr) {
       release_segment(_segment, false);
     } else {
-      destroy_event_state(*_state);
       delete _state;
     }
   }
 
   std::uint32_t wait(std::uint32_t timeout_ms) noexcept override {
-    return wait_event(*_state, timeout_ms);
+    return wait_event(*_state, _scope, timeout_ms);
   }
 
-  event_state& state() noexcept { return *_state; }
+  void set() noexcept { set_event_state(*_state, _scope); }
+  void reset() noexcept { reset_event_state(*_state); }
 
  private:
   event_state* _state;
   named_segment* _segment;
+  futex_scope _scope;
 };
 
 int prepare_shared_event(void* payload, void* initially_set) noexcept {
-  return initialize_event_state(*new (payload) event_state, true,
-                                *static_cast<bool*>(initially_set));
+  initialize_event_state(*new (payload) event_state, *static_cast<bool*>(initially_set));
+  return 0;
 }
 
 handle wrap_segment(segment_claim const& claim) noexcept {
@@ -54,9 +57,8 @@ handle wrap_segment(segment_claim const& claim) noexcept {
   return object;
 }
 
-event_state* event_of(handle h) noexcept {
-  object_record* const record = record_of(h, object_kind::event);
-  return record == nullptr ? nullptr : &static_cast<event_object*>(record)->state();
+event_object* event_of(handle h) noexcept {
+  return static_cast<event_object*>(record_of(h, object_kind::event));
 }
 
 }  // namespace
@@ -67,15 +69,9 @@ handle create_event(bool initially_set) noexcept {
     set_last_error(err::not_enough_memory);
     return nullptr;
   }
-  int const error = initialize_event_state(*state, false, initially_set);
-  if (error != 0) {
-    delete state;
-    set_last_error(windows_error_from_errno(error));
-    return nullptr;
-  }
+  initialize_event_state(*state, initially_set);
   auto* object = new (std::nothrow) event_object(state, nullptr);
   if (object == nullptr) {
-    destroy_event_state(*state);
     delete state;
     set_last_error(err::not_enough_memory);
   }
@@ -95,13 +91,17 @@ handle open_named_event(char const* name) noexcept {
 }
 
 bool set_event(handle h) noexcept {
-  event_state* const state = event_of(h);
-  return state != nullptr && set_event_state(*state);
+  event_object* const event = event_of(h);
+  if (event == nullptr) return false;
+  event->set();
+  return true;
 }
 
 bool reset_event(handle h) noexcept {
-  event_state* const state = event_of(h);
-  return state != nullptr && reset_event_state(*state);
+  event_object* const event = event_of(h);
+  if (event == nullptr) return false;
+  event->reset();
+  return true;
 }
 
 }  // namespace wygl::os

@@ -1,6 +1,7 @@
 #include "os/posix/event_state.h"
 
 #include <cerrno>
+#include <climits>
 
 #include "os/kernel_object.h"
 #include "os/last_error.h"
@@ -10,116 +11,70 @@
 namespace wygl::os {
 namespace {
 
-// The mutex guards only the flag and the count, which are consistent after every store: a
-// holder that died leaves nothing to repair.
-int lock_guard_mutex(pthread_mutex_t& mutex) noexcept {
-  int const result = pthread_mutex_lock(&mutex);
-  if (result == EOWNERDEAD) return pthread_mutex_consistent(&mutex);
-  return result;
-}
+constexpr std::uint32_t set_flag = 1;
+constexpr std::uint32_t sleeper_flag = 2;
+constexpr std::uint32_t generation_step = 4;
 
-int sleep_until_changed(event_state& state, std::uint32_t timeout_ms,
-                        timespec const& deadline) noexcept {
-  int result = timeout_ms == wait_forever
-                   ? pthread_cond_wait(&state.changed, &state.mutex)
-                   : pthread_cond_timedwait(&state.changed, &state.mutex, &deadline);
-  if (result == EOWNERDEAD) result = pthread_mutex_consistent(&state.mutex);
-  return result;
-}
-
-int initialize_guard_mutex(pthread_mutex_t& mutex, bool process_shared) noexcept {
-  pthread_mutexattr_t attributes;
-  int error = pthread_mutexattr_init(&attributes);
-  if (error != 0) return error;
-  error = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-  if (error == 0 && process_shared)
-    error = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-  if (error == 0) error = pthread_mutex_init(&mutex, &attributes);
-  pthread_mutexattr_destroy(&attributes);
-  return error;
-}
-
-int initialize_condition(pthread_cond_t& condition, bool process_shared) noexcept {
-  pthread_condattr_t attributes;
-  int error = pthread_condattr_init(&attributes);
-  if (error != 0) return error;
-  error = pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-  if (error == 0 && process_shared)
-    error = pthread_condattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-  if (error == 0) error = pthread_cond_init(&condition, &attributes);
-  pthread_condattr_destroy(&attributes);
-  return error;
-}
-
-bool fail_with(int error) noexcept {
-  set_last_error(windows_error_from_errno(error));
-  return false;
+// Whether a waiter that found the word at start may return now. The generation wraps after
+// 2^30 sets; a waiter would miss a set only if exactly that many came between two of its looks.
+bool released(std::uint32_t word, std::uint32_t start) noexcept {
+  return (word & set_flag) != 0 || word / generation_step != start / generation_step;
 }
 
 }  // namespace
 
-int initialize_event_state(event_state& state, bool process_shared, bool initially_set) noexcept {
-  state.is_set = initially_set ? 1 : 0;
-  state.sets = 0;
-  int error = initialize_guard_mutex(state.mutex, process_shared);
-  if (error != 0) return error;
-  error = initialize_condition(state.changed, process_shared);
-  if (error != 0) pthread_mutex_destroy(&state.mutex);
-  return error;
+void initialize_event_state(event_state& state, bool initially_set) noexcept {
+  state.word.store(initially_set ? set_flag : 0, std::memory_order_relaxed);
 }
 
-void destroy_event_state(event_state& state) noexcept {
-  pthread_cond_destroy(&state.changed);
-  pthread_mutex_destroy(&state.mutex);
-}
-
-std::uint32_t wait_event(event_state& state, std::uint32_t timeout_ms) noexcept {
+std::uint32_t wait_event(event_state& state, futex_scope scope, std::uint32_t timeout_ms) noexcept {
+  std::uint32_t const start = state.word.load(std::memory_order_acquire);
+  if ((start & set_flag) != 0) return wait_obtained;
+  if (timeout_ms == 0) return wait_timed_out;
   timespec deadline{};
-  if (timeout_ms != wait_forever && timeout_ms != 0)
+  timespec const* limit = nullptr;
+  if (timeout_ms != wait_forever) {
     deadline = monotonic_deadline_after(timeout_ms);
-  int result = lock_guard_mutex(state.mutex);
-  if (result != 0) {
-    fail_with(result);
-    return wait_failed;
+    limit = &deadline;
   }
-  std::uint32_t const sets_at_start = state.sets;
-  std::uint32_t outcome = wait_obtained;
-  while (state.is_set == 0 && state.sets == sets_at_start) {
-    if (timeout_ms == 0) {
-      outcome = wait_timed_out;
-      break;
+  std::uint32_t word = start;
+  for (;;) {
+    // The sleeper flag first, so that the set that changes the word also wakes this thread.
+    if ((word & sleeper_flag) == 0 &&
+        !state.word.compare_exchange_weak(word, word | sleeper_flag, std::memory_order_acquire,
+                                          std::memory_order_acquire)) {
+      if (released(word, start)) return wait_obtained;
+      continue;
     }
-    result = sleep_until_changed(state, timeout_ms, deadline);
-    if (result == ETIMEDOUT) {
-      if (state.is_set == 0 && state.sets == sets_at_start) outcome = wait_timed_out;
-      break;
-    }
-    if (result != 0) {
-      fail_with(result);
-      outcome = wait_failed;
-      break;
+    word |= sleeper_flag;
+    int const result = futex_wait(state.word, word, limit, scope);
+    word = state.word.load(std::memory_order_acquire);
+    if (released(word, start)) return wait_obtained;
+    if (result == ETIMEDOUT) return wait_timed_out;
+    if (result != 0 && result != EAGAIN && result != EINTR) {
+      set_last_error(windows_error_from_errno(result));
+      return wait_failed;
     }
   }
-  pthread_mutex_unlock(&state.mutex);
-  return outcome;
 }
 
-bool set_event_state(event_state& state) noexcept {
-  int const result = lock_guard_mutex(state.mutex);
-  if (result != 0) return fail_with(result);
-  state.is_set = 1;
-  ++state.sets;
-  pthread_cond_broadcast(&state.changed);
-  pthread_mutex_unlock(&state.mutex);
-  return true;
+void set_event_state(event_state& state, futex_scope scope) noexcept {
+  std::uint32_t word = state.word.load(std::memory_order_relaxed);
+  std::uint32_t next = 0;
+  // A set event is written again unchanged, so that a waiter that finds it set also sees what
+  // this thread wrote before it set the event.
+  do {
+    next = (word & set_flag) != 0
+               ? word
+               : ((word & ~(set_flag | sleeper_flag)) + generation_step) | set_flag;
+  } while (!state.word.compare_exchange_weak(word, next, std::memory_order_acq_rel,
+                                             std::memory_order_relaxed));
+  // No thread sleeps on a set word.
+  if ((word & (set_flag | sleeper_flag)) == sleeper_flag) futex_wake(state.word, INT_MAX, scope);
 }
 
-bool reset_event_state(event_state& state) noexcept {
-  int const result = lock_guard_mutex(state.mutex);
-  if (result != 0) return fail_with(result);
-  state.is_set = 0;
-  pthread_mutex_unlock(&state.mutex);
-  return true;
+void reset_event_state(event_state& state) noexcept {
+  state.word.fetch_and(~set_flag, std::memory_order_release);
 }
 
 }  // namespace wygl::os

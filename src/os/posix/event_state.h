@@ -1,34 +1,40 @@
-// The state of a manual-reset event, in process memory or in a shared segment: a flag and a
-// count of the times it was set, guarded by a robust pthread mutex, and a condition variable
-// on the monotonic clock that waiters sleep on.
+// The state of a manual-reset event, in process memory or in a shared segment: one futex word.
+//
+// The word holds the set flag (bit 0), a flag telling that some waiter may sleep on the word
+// (bit 1), and a generation count (the other 30 bits) that each set that finds the event clear
+// moves on. A waiter that saw the event clear returns as soon as the event is set or the
+// generation has moved: a set releases every thread waiting at that moment even when a reset
+// follows before the thread runs again, as a Windows event does. Waiters sleep with the futex
+// operations (os/posix/futex.h), the shared ones for an event in a shared segment.
+//
+// Every change is one atomic operation on the word, and nothing is held while a thread waits:
+// a thread or process that ends at any moment, waiting or setting, leaves the event whole (at
+// worst with the sleeper flag set, which costs the next set one needless wake).
 
 #ifndef WYGL_SRC_OS_POSIX_EVENT_STATE_H
 #define WYGL_SRC_OS_POSIX_EVENT_STATE_H
 
+#include <atomic>
 #include <cstdint>
 
-#include <pthread.h>
+#include "os/posix/futex.h"
 
 namespace wygl::os {
 
 struct event_state {
-  pthread_mutex_t mutex;
-  pthread_cond_t changed;
-  std::int32_t is_set;
-  // Counts the sets, so that a waiter present at a set is released even when a reset follows
-  // before it runs again, as a Windows event releases every thread waiting when it is set.
-  std::uint32_t sets;
+  std::atomic<std::uint32_t> word;
 };
 
-// Returns 0 or an errno.
-int initialize_event_state(event_state& state, bool process_shared, bool initially_set) noexcept;
-void destroy_event_state(event_state& state) noexcept;
+// A new event, clear or set.
+void initialize_event_state(event_state& state, bool initially_set) noexcept;
 
 // As wait_for (os/kernel_object.h) on an event: wait_obtained, wait_timed_out or wait_failed.
-std::uint32_t wait_event(event_state& state, std::uint32_t timeout_ms) noexcept;
+std::uint32_t wait_event(event_state& state, futex_scope scope, std::uint32_t timeout_ms) noexcept;
 
-bool set_event_state(event_state& state) noexcept;
-bool reset_event_state(event_state& state) noexcept;
+// Sets the event and wakes every waiter.
+void set_event_state(event_state& state, futex_scope scope) noexcept;
+
+void reset_event_state(event_state& state) noexcept;
 
 }  // namespace wygl::os
 

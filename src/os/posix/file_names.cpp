@@ -1,5 +1,6 @@
 #include "os/file_names.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,10 +17,12 @@
 #include "os/posix/errno_map.h"
 #include "os/posix/file_descriptor.h"
 #include "os/posix/file_path.h"
+#include "os/posix/file_share.h"
 
 namespace wygl::os {
 namespace {
 
+using posix::deletion_hold;
 using posix::error_for_path;
 using posix::host_path;
 
@@ -76,6 +79,41 @@ bool rename_if_free(char const* from, char const* to, bool to_exists) {
   return rename(from, to) == 0;
 }
 
+// A name beside path, in the same folder, that no file has: path followed by a mark of this
+// process and a count.
+std::string fresh_sibling(char const* path) {
+  static std::atomic<unsigned> count{0};
+  for (;;) {
+    std::string name = std::string(path) + ".wygl-" + std::to_string(getpid()) + "-" +
+                       std::to_string(count.fetch_add(1, std::memory_order_relaxed));
+    struct stat status {};
+    if (lstat(name.c_str(), &status) != 0) return name;
+  }
+}
+
+// A move to another volume: a copy, then the source deleted. A copy that is to replace an
+// existing file is made beside it under a fresh name and renamed over it in one step, so that
+// the file it replaces stays whole until the copy is complete.
+bool move_across_volumes(char const* from, char const* to, bool replace) {
+  if (!replace) return copy_file(from, to, true) && delete_file(from);
+  std::string copy;
+  try {
+    copy = fresh_sibling(host_path(to));
+  } catch (std::bad_alloc const&) {
+    return fail(err::not_enough_memory);
+  }
+  if (!copy_file(from, copy.c_str(), true)) return false;
+  deletion_hold target_hold;
+  bool const free = target_hold.take(host_path(to));
+  if (!free || rename(copy.c_str(), host_path(to)) != 0) {
+    std::uint32_t const error = free ? windows_error_from_errno(errno) : err::access_denied;
+    unlink(copy.c_str());
+    return fail(error);
+  }
+  target_hold.release();
+  return delete_file(from);
+}
+
 }  // namespace
 
 bool copy_file(char const* from, char const* to, bool fail_if_exists) noexcept {
@@ -113,17 +151,28 @@ bool move_file(char const* from, char const* to, std::uint32_t flags) noexcept {
   if (target_exists && same_file(source_status, target_status)) return true;
 
   bool const replace = (flags & move_replace_existing) != 0;
+  if (replace && target_exists && S_ISDIR(target_status.st_mode)) return fail(err::access_denied);
+
+  // As on Windows: a file that an opener holds cannot move (32), nor be replaced (5). The
+  // replaced file goes only in the rename that puts the source in its place.
+  deletion_hold source_hold;
+  if (!source_hold.take(source)) return false;
+  deletion_hold target_hold;
+  if (replace && target_exists && !target_hold.take(target)) return fail(err::access_denied);
   bool moved = false;
   if (replace) {
-    if (target_exists && S_ISDIR(target_status.st_mode)) return fail(err::access_denied);
     moved = rename(source, target) == 0;
   } else {
     moved = rename_if_free(source, target, target_exists);
     if (!moved && errno == EEXIST) return fail(err::already_exists);
   }
   if (moved) return true;
-  if (errno == EXDEV && (flags & move_copy_allowed) != 0 && S_ISREG(source_status.st_mode))
-    return copy_file(from, to, !replace) && delete_file(from);
+  if (errno == EXDEV && (flags & move_copy_allowed) != 0 && S_ISREG(source_status.st_mode)) {
+    // The copy opens the source, which the holds would refuse.
+    source_hold.release();
+    target_hold.release();
+    return move_across_volumes(from, to, replace);
+  }
   // The source was there a moment ago: a missing name now is the target's folder.
   if (errno == ENOENT) return fail(err::path_not_found);
   return fail(windows_error_from_errno(errno));
@@ -132,6 +181,8 @@ bool move_file(char const* from, char const* to, std::uint32_t flags) noexcept {
 bool delete_file(char const* name) noexcept {
   if (is_empty(name)) return fail(err::path_not_found);
   char const* const path = host_path(name);
+  deletion_hold hold;
+  if (!hold.take(path)) return false;
   if (unlink(path) == 0) return true;
   return fail(error_for_path(errno, path));
 }

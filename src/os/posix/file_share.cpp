@@ -3,6 +3,8 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "os/error_codes.h"
 #include "os/file.h"
@@ -98,6 +100,33 @@ bool claim_share(int fd, std::uint32_t access, std::uint32_t share,
     }
   }
   return true;
+}
+
+bool deletion_hold::take(char const* path) noexcept {
+  release();
+  constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  // A file without read permission may still be held by a writer; open it for writing then
+  // (a regular file opened without O_TRUNC is left as it is).
+  int fd = open(path, O_RDONLY | flags);
+  if (fd == -1 && errno == EACCES) fd = open(path, O_WRONLY | flags);
+  if (fd == -1) return true;
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return true;
+  }
+  if (!claim_share(fd, 0, 0, false)) {
+    close(fd);
+    return false;
+  }
+  _fd = fd;
+  return true;
+}
+
+void deletion_hold::release() noexcept {
+  if (_fd == -1) return;
+  close(_fd);
+  _fd = -1;
 }
 
 }  // namespace wygl::os::posix

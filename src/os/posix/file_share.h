@@ -14,6 +14,10 @@
 // description is closed, also when the process dies, so duplicated and inherited handles keep
 // the share modes of their file as they do on Windows.
 //
+// None of the share modes allows deletion: removing or renaming a file takes the markers
+// that deny reading and writing for as long as the name changes (deletion_hold), so that it
+// fails while any opener holds the file, and an opener that comes meanwhile fails instead.
+//
 // Programs that open the file without this library are not held to the share modes. On file
 // systems without these locks the share modes are not enforced.
 
@@ -32,6 +36,26 @@ namespace wygl::os::posix {
 // closes fd, which drops the markers taken so far.
 bool claim_share(int fd, std::uint32_t access, std::uint32_t share,
                  bool about_to_truncate) noexcept;
+
+// Holds a regular file against the openers of this library while its name is removed or
+// renamed, as Windows opens a file for deletion. Released by release() or the destructor.
+class deletion_hold {
+ public:
+  deletion_hold() noexcept = default;
+  ~deletion_hold() { release(); }
+  deletion_hold(deletion_hold const&) = delete;
+  deletion_hold& operator=(deletion_hold const&) = delete;
+
+  // False, with ERROR_SHARING_VIOLATION (32) as the last error, when an opener holds the file
+  // that path names. True otherwise, holding nothing when path names no regular file that
+  // this process can open (a symbolic link is itself, not its target): the name operation
+  // then meets whatever the system says.
+  bool take(char const* path) noexcept;
+  void release() noexcept;
+
+ private:
+  int _fd = -1;
+};
 
 }  // namespace wygl::os::posix
 

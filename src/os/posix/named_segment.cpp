@@ -16,6 +16,7 @@
 #include "os/posix/errno_map.h"
 #include "os/posix/global_lock.h"
 #include "os/posix/object_name.h"
+#include "os/posix/orphan_sweep.h"
 
 namespace wygl::os {
 
@@ -34,8 +35,11 @@ struct named_segment {
 
 namespace {
 
-// Marks a header whose segment is complete; written last.
-constexpr std::uint32_t ready_mark = 0x6C677977;
+// Marks a header whose segment is complete; written last. It also names the layout of the
+// header and the payloads: a build whose layouts differ finds these segments of another kind,
+// instead of reading them wrong. (0x6C677977 marked the layout whose events held a condition
+// variable.)
+constexpr std::uint32_t ready_mark = 0x32677977;
 
 struct segment_header {
   std::uint32_t mark;
@@ -131,9 +135,10 @@ segment_claim make_segment(int fd, std::string const& path, object_kind kind,
   auto* segment = new (std::nothrow) named_segment{};
   void* base = MAP_FAILED;
   int error = 0;
+  // Under the global lock no other process locks the file: the shared lock is had at once.
   if (segment == nullptr) {
     error = ENOMEM;
-  } else if (flock(fd, LOCK_SH) != 0 ||
+  } else if (flock(fd, LOCK_SH | LOCK_NB) != 0 ||
              ftruncate(fd, static_cast<off_t>(page_size() + usable)) != 0) {
     error = errno;
   } else {
@@ -285,6 +290,7 @@ segment_claim claim_segment(char const* name, object_kind kind, bool create,
   if (code != err::success) return failure(code);
   global_lock const lock;
   if (!lock.held()) return {nullptr, nullptr, false};
+  sweep_orphan_segments_when_due();
   return claim_named(path, kind, create, payload_size, prepare, context);
 }
 

@@ -10,9 +10,12 @@
 // flock on it. The process's last close tries for an exclusive flock without waiting;
 // obtaining it means that no other process holds the segment, and the name is removed: the
 // last close destroys the object. A segment whose holders all died is unlocked although its
-// name remains; the next create or open finds it so, and treats it as absent (open fails, and
-// create makes a new object in its place). The global lock (global_lock.h) serialises all of
-// this among processes.
+// name remains; the next create or open of that name finds it so, and treats it as absent
+// (open fails, and create makes a new object in its place), and the orphan sweep
+// (orphan_sweep.h), which creates and opens run now and then, removes it whatever its name.
+// The global lock (global_lock.h) serialises all of this among processes; when it cannot be
+// had within its time limit, creating and opening fail with ERROR_TIMEOUT (1460), and a close
+// leaves the name to the sweep.
 //
 // A segment without a name (a mapping created with no name) is a memory file of this process
 // alone, with the same layout.

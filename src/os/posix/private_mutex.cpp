@@ -3,23 +3,18 @@
 #include <cerrno>
 #include <ctime>
 
-#include <linux/futex.h>
 #include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "os/error_codes.h"
 #include "os/last_error.h"
 #include "os/posix/deadline.h"
+#include "os/posix/futex.h"
 
 namespace wygl::os {
 
 constinit thread_local thread_holdings this_thread_holdings = {nullptr, false};
 
 namespace {
-
-static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
-              std::atomic<std::uint32_t>::is_always_lock_free);
 
 void thread_ending(void* holdings) noexcept {
   static_cast<thread_holdings*>(holdings)->abandon_all();
@@ -51,16 +46,10 @@ thread_end_key const& end_key() noexcept {
   return key;
 }
 
-std::uint32_t* futex_of(std::atomic<std::uint32_t>& word) noexcept {
-  return reinterpret_cast<std::uint32_t*>(&word);
-}
-
 // Sleeps while the word is 2, at most until deadline (no limit when null). False once the
 // deadline has passed.
 bool sleep_while_wanted(std::atomic<std::uint32_t>& word, timespec const* deadline) noexcept {
-  long const result = syscall(SYS_futex, futex_of(word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, 2u,
-                              deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
-  return result == 0 || errno != ETIMEDOUT;
+  return futex_wait(word, 2u, deadline, futex_scope::process) != ETIMEDOUT;
 }
 
 }  // namespace
@@ -100,7 +89,7 @@ bool private_mutex::wait_until_free(std::uint32_t timeout_ms) noexcept {
 }
 
 void private_mutex::wake_one() noexcept {
-  syscall(SYS_futex, futex_of(_word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, 1, nullptr, nullptr, 0);
+  futex_wake(_word, 1, futex_scope::process);
 }
 
 bool private_mutex::refuse_release() noexcept {

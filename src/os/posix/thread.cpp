@@ -30,7 +30,6 @@ struct thread_control {
 
 void let_go(thread_control* control) noexcept {
   if (control->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  destroy_event_state(control->ended);
   delete control;
 }
 
@@ -41,7 +40,7 @@ class thread_object final : public object_record {
   ~thread_object() override { let_go(_control); }
 
   std::uint32_t wait(std::uint32_t timeout_ms) noexcept override {
-    return wait_event(_control->ended, timeout_ms);
+    return wait_event(_control->ended, futex_scope::process, timeout_ms);
   }
 
   std::uint32_t exit_code() const noexcept {
@@ -55,7 +54,7 @@ class thread_object final : public object_record {
 void* run_held(void* p) {
   auto* control = static_cast<thread_control*>(p);
   control->exit_code.store(control->routine(control->argument), std::memory_order_release);
-  set_event_state(control->ended);
+  set_event_state(control->ended, futex_scope::process);
   let_go(control);
   return nullptr;
 }
@@ -142,14 +141,9 @@ handle create_thread(thread_routine routine, void* argument, std::uint64_t stack
                      std::uint32_t& thread_id) noexcept {
   auto* control = new (std::nothrow) thread_control{routine, argument, {}};
   if (control == nullptr) return no_thread(err::not_enough_memory);
-  int const error = initialize_event_state(control->ended, false, false);
-  if (error != 0) {
-    delete control;
-    return no_thread(windows_error_from_errno(error));
-  }
+  initialize_event_state(control->ended, false);
   auto* object = new (std::nothrow) thread_object(control);
   if (object == nullptr) {
-    destroy_event_state(control->ended);
     delete control;
     return no_thread(err::not_enough_memory);
   }

@@ -6,9 +6,11 @@
  * sees only two symbols: the level mask `trcevents`, which it reads at each tracepoint, and
  * `trcwriterec`, which takes one record.
  *
- * The mask starts from the environment variable QMTRC_MASK (hexadecimal with 0x, or
- * decimal), 0 when it is unset or unreadable. QMTRC_FILE, when set at load, names a file to
- * which every record is appended (format: qmtrc/README.md).
+ * The mask starts from the environment variable QMTRC_MASK: numbers (decimal, or hexadecimal
+ * with 0x) or level names joined by commas ("exception,operation"; the names are in
+ * qmtrc/README.md), 0 when it is unset. QMTRC_FILE, when set at load, names a file to which
+ * every record is appended (format: qmtrc/README.md). A value of either that cannot be used is
+ * reported in one line on stderr, the only output the library makes of its own.
  *
  * Example (a test capturing the records of one operation):
  *
@@ -29,7 +31,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "qmtrc_export.h"
+#include <qmtrc/qmtrc_export.h>
 
 #ifdef __cplusplus
 extern "C" {
