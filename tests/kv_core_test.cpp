@@ -199,7 +199,8 @@ TEST_F(KvRequests, EveryRequestHasItsReplyAndABadOneGetsAnError) {
 // short, one beside a log was not; keys past their deadline in the log are not loaded.
 TEST_F(KvRequests, OpenSettlesTheFilesItFinds) {
   std::string const expired =
-      record_text({K{K::put, 1, "old", "v"}, K{K::expire, 2, "old", {}, kv_now() - 10}});
+      record_text({K{K::put, 1, "old", "v"}, K{K::expire, 2, "old", {}, kv_now() - 10},
+                   K{K::put, 3, "gone", 1}, K{K::del, 4, "gone", {}}});
   std::string const snapshot = record_text({K{K::put, 9, "fresh", 1}});
   std::pair<std::string, std::string> const cases[] = {
       {expired, ""}, {"", snapshot}, {snapshot, "12  34  half"}};

@@ -203,8 +203,7 @@ TEST_F(KvService, AServerThatCannotServeSaysWhyAndExits) {
             std::string::npos)
       << said();
   EXPECT_EQ(reply_of(*kv, {"put", "after", 1}), "'ok' 3");
-  reply_of(*kv, {"sync"});
-  server->kill();
+  reply_of(*kv, {"sync"});  // on disk also where the next serve() kills it (Windows)
   ASSERT_TRUE(serve());
   EXPECT_EQ(said().find("dropped"), std::string::npos) << said();
   EXPECT_EQ(reply_of(*kv, {"keys"}), "'ok' ('a' , 'after' , 'b' )");
