@@ -98,7 +98,7 @@ std::string printed(char const* format, std::uint32_t value) {
 
 // From an object's first state note "... = 0x<hex>".
 std::uint32_t handle_in(records const& all, std::uint64_t object) {
-  std::string const& note = where(all, state_note, 0, object).at(0).data;
+  std::string const note = where(all, state_note, 0, object).at(0).data;
   return static_cast<std::uint32_t>(std::stoul(note.substr(note.rfind("0x") + 2), nullptr, 16));
 }
 

@@ -186,7 +186,8 @@ TEST(ValueReader, EveryByteAsAValueStartAndAfterANumber) {
     SCOPED_TRACE(b);
     char const c = static_cast<char>(b);
     bool const letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-    qmgl_input_str alone(std::string(1, c).c_str());
+    std::string const text(1, c), after_text = std::string("1") + c;  // outlive their inputs
+    qmgl_input_str alone(text.c_str());
     std::string want = "T:unrecognized value<>";
     if (c >= '0' && c <= '9')
       want = "i:" + std::string(1, c);
@@ -204,7 +205,7 @@ TEST(ValueReader, EveryByteAsAValueStartAndAfterANumber) {
       want = c == '(' ? "T:unrecognized input<>=()" : "T:unrecognized input<>";
     EXPECT_EQ(reads(alone, eol_type), want);
 
-    qmgl_input_str after_number((std::string("1") + c).c_str());
+    qmgl_input_str after_number(after_text.c_str());
     std::string const second = reads(after_number, eol_type);
     if (delimiters.find(c) != std::string::npos || (c >= '0' && c <= '9'))
       EXPECT_EQ(second.substr(0, 3), "i:1");
