@@ -22,7 +22,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto time_limit = 60s;  // a server under a sanitizer or Wine starts slowly
+constexpr auto time_limit = 60s;        // a server under a sanitizer or Wine starts slowly
+constexpr int reply_wait_seconds = 30;  // for each read of a reply
 
 std::string reply_of(kv_client& kv, std::vector<qmgl_value> const& request) {
   return kv_reply_text(kv.call(request));
@@ -70,6 +71,7 @@ class KvService : public ::testing::Test {
     wait_until(*server, [this] {
       try {
         kv = std::make_unique<kv_client>(service.c_str(), "127.0.0.1");
+        kv->limit_reply_wait(reply_wait_seconds);
         return stat_of(*kv, "keys") >= 0;
       } catch (...) {  // exc_t, or the codes of a closed or reset connection
         kv.reset();
@@ -126,6 +128,7 @@ TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
   EXPECT_EQ(reply_of(*kv, {"put", "big", std::string(20000, 'b').c_str()}),
             "'error' 'RPC message longer than the limit of 4096 bytes'");
   kv = std::make_unique<kv_client>(service.c_str(), "127.0.0.1");  // that one is closed
+  kv->limit_reply_wait(reply_wait_seconds);
   int const compactions = stat_of(*kv, "compactions");
   std::atomic<int> acked{0}, wrong{0};
   std::vector<std::vector<int>> seqs(8);  // of each writer's puts
@@ -134,6 +137,8 @@ TEST_F(KvService, AKillDuringAWriteBurstLosesNoSyncedChange) {
     writers.push_back(std::async(std::launch::async, [&, w] {
       try {
         kv_client mine(service.c_str(), "127.0.0.1");
+        // Wine can keep a killed server's end of a connection open: a read would wait for ever.
+        mine.limit_reply_wait(5);
         for (int i = 0;; ++i, ++acked) {
           std::string const key = std::to_string(w) + "." + std::to_string(i);
           seqs[w].push_back(mine.call({"put", key.c_str(), i}).at(1).as_int());
@@ -249,6 +254,9 @@ TEST_F(KvService, TheClientProgramPrintsRepliesAndSaysWhatFailed) {
         << output;
     EXPECT_TRUE(code != 2 || output.find('\n') == output.npos) << output;  // one line
   }
+  kv_client waiting(silent.c_str(), "127.0.0.1");
+  waiting.limit_reply_wait(1);
+  EXPECT_THROW(waiting.call({"get", "k"}), unsigned long);
 }
 
 // A connection over the cap is answered and closed; idle ones are closed, freeing places.

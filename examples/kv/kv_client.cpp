@@ -24,6 +24,14 @@ std::optional<std::vector<qmgl_value>> answer_before_close(qmgl_input& call) {
   return std::nullopt;
 }
 
+// A request whose reads wait at most a given time for data (none when it is 0). The wait is a
+// setting of the client's socket, which only a request can reach.
+struct waiting_request : qmgl_rpc_client_request {
+  waiting_request(qmgl_rpc_client& client, int seconds) : qmgl_rpc_client_request(client) {
+    if (seconds > 0) _socket.doSelectWait(seconds);
+  }
+};
+
 }  // namespace
 
 kv_client::kv_client(char const* service, char const* host, std::atomic<kv_stage>* stage)
@@ -35,7 +43,7 @@ void kv_client::enter(kv_stage stage) {
 
 template <class Write>
 std::vector<qmgl_value> kv_client::exchange(Write const& write) {
-  qmgl_rpc_client_request call(_client);
+  waiting_request call(_client, _reply_wait_seconds);
   write(call);
   enter(kv_stage::sending);
   try {

@@ -12,6 +12,8 @@
 // that is no value text. Where the caller passes a stage, the client keeps it up to date, so
 // that another thread can tell what an exchange waits for and the caller what failed.
 //
+// A reply can take as long as the server takes, unless limit_reply_wait bounds the wait.
+//
 // A server that refuses a request (too long, too many connections) answers at once and
 // closes the connection, so the send of a long request may fail while the answer has
 // arrived: a call whose send fails returns that answer when it can be read.
@@ -38,6 +40,11 @@ class kv_client {
 
   // Replies longer than bytes raise exc_range_overflow_t and end the connection.
   void limit_replies(std::size_t bytes) { _client.set_incoming_message_limit(bytes); }
+  // Each later read of a reply waits at most seconds (at least 1) for its next bytes, so that
+  // a server that stalls, or was killed and left its end of the connection open, cannot hold
+  // the caller for ever. A read that waits longer raises the socket error code as an unsigned
+  // long and marks the server dead. Without this call a read waits as long as it takes.
+  void limit_reply_wait(int seconds) { _reply_wait_seconds = seconds; }
 
   // Sends the values as one request; returns the values of the reply.
   std::vector<qmgl_value> call(std::vector<qmgl_value> const& request);
@@ -50,6 +57,7 @@ class kv_client {
   void enter(kv_stage stage);
 
   std::atomic<kv_stage>* _stage;
+  int _reply_wait_seconds = 0;
   qmgl_rpc_client _client;
 };
 
