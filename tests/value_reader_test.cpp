@@ -230,7 +230,9 @@ TEST(ValueReader, FirstReadsOnSeveralThreads) {
 // A random value of any type, arrays nested up to three deep among them.
 qmgl_value random_value(std::mt19937& random, int depth = 0) {
   auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
-  std::string text(pick(12), ' ');  // bytes 1 to 255, quotes often
+  // Bytes 1 to 255, quotes often; some texts long enough for the writer's and the reader's
+  // block steps.
+  std::string text(pick(pick(8) == 0 ? 300 : 12), ' ');
   for (char& c : text)
     c = pick(4) == 0 ? "'\"\r\n"[pick(4)] : static_cast<char>(1 + pick(255));
   std::basic_string<unsigned short> wide;  // units that survive UTF-8: no 0, surrogates in pairs

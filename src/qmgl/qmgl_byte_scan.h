@@ -8,6 +8,7 @@
 #ifndef WYGL_SRC_QMGL_QMGL_BYTE_SCAN_H
 #define WYGL_SRC_QMGL_QMGL_BYTE_SCAN_H
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -73,12 +74,19 @@ inline std::size_t qmgl_count_byte(void const* p, std::size_t n, char c) noexcep
   std::size_t count = 0;
   std::size_t i = 0;
 #if defined(__SSE2__)
+  // Each equal byte is -1 in a compare; subtracting the compares counts in 16 byte-sized
+  // counters, which are summed before any of them can pass 255.
   __m128i const wanted = _mm_set1_epi8(c);
-  for (; i + 16 <= n; i += 16) {
-    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(x + i));
-    // Each equal byte sets one bit of the mask.
-    count += qmgl_count_bits(
-        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted))));
+  while (i + 16 <= n) {
+    __m128i counters = _mm_setzero_si128();
+    std::size_t const end = i + std::min<std::size_t>((n - i) / 16, 255) * 16;
+    for (; i < end; i += 16)
+      counters = _mm_sub_epi8(
+          counters,
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<__m128i const*>(x + i)), wanted));
+    __m128i const sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
 #endif
   for (; i < n; ++i)
@@ -124,6 +132,22 @@ inline std::size_t qmgl_find_byte(char const* p, std::size_t n, char c) noexcept
 // Copies the n bytes at from to to with every byte equal to quote written twice; returns the
 // end of the copy (n plus the number of quotes further on).
 inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, char* to) noexcept {
+#if defined(__SSE2__)
+  // Copying and finding in one pass, 16 bytes a step: each block is stored whole at to, where
+  // its copy takes at least its 16 bytes, so that no store passes the end of the copy; the
+  // bytes after a quote are stored again with the next block.
+  __m128i const wanted = _mm_set1_epi8(quote);
+  while (n >= 16) {
+    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
+    unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    std::size_t const run = hits == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(hits)) + 1;
+    to += run;
+    if (hits != 0) *to++ = quote;
+    from += run;
+    n -= run;
+  }
+#endif
   for (;;) {
     std::size_t const run = qmgl_find_byte(from, n, quote);
     qmgl_copy_bytes(to, from, run);
@@ -158,6 +182,26 @@ inline qmgl_quoted_scan qmgl_scan_quoted(char const* from, char const* end, char
 // returns the end of the copy.
 inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote,
                                   char* to) noexcept {
+#if defined(__SSE2__)
+  // One pass, 16 bytes a step, each block stored whole at to. With at least 32 bytes to go,
+  // at least 16 bytes of the copy are still to come (a pair gives one byte), so that no store
+  // passes the end of the copy.
+  __m128i const wanted = _mm_set1_epi8(quote);
+  while (stop - from >= 32) {
+    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
+    unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    if (hits == 0) {
+      from += 16;
+      to += 16;
+      continue;
+    }
+    // Through the first quote of the pair; its partner is skipped.
+    std::size_t const run = static_cast<std::size_t>(std::countr_zero(hits)) + 1;
+    to += run;
+    from += run + 1;
+  }
+#endif
   for (;;) {
     std::size_t const run = qmgl_find_byte(from, static_cast<std::size_t>(stop - from), quote);
     qmgl_copy_bytes(to, from, run);
