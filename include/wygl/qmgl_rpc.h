@@ -117,7 +117,8 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
   //   while (std::size_t n = stream.get_block(buffer, sizeof buffer)) ...
   // ends with the message. Waits in fill_buffer (a derived request's, which marks its peer
   // dead on failure) while bytes are due, and raises as get_char does; the bytes stored
-  // before a failure have been consumed.
+  // before a failure have been consumed, and into past them may have changed. With nothing
+  // buffered and room for a whole chunk, the chunk is received straight into into.
   std::size_t get_block(char* into, std::size_t capacity);
 
  protected:
@@ -153,8 +154,16 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
   char really_get_char() override;
   void really_put_char(char c) override;
   [[noreturn]] void refuse_message();
+  // Runs fill_buffer (a derived request's) with the chunk received into landing, which has
+  // room for a whole chunk, instead of the input buffer; returns the number of bytes received
+  // there (0 when the fill added its bytes to the input buffer itself, or none).
+  std::size_t fill_into(char* landing);
 
   int _exceptions_at_construction;
+  // Where fill_buffer receives its chunk when not null (see fill_into), and how many bytes it
+  // received there.
+  char* _landing = nullptr;
+  std::size_t _landed = 0;
   std::size_t _message_limit = qmgl_rpc_no_message_limit;
   std::size_t _room_left = qmgl_rpc_no_message_limit;  // bytes the message may still bring
   bool _over_limit = false;

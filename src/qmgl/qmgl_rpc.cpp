@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -120,6 +121,26 @@ std::size_t qmgl_rpc_input_output::get_block(char* into, std::size_t capacity) {
       into[stored++] = c;
       continue;
     }
+    if (unread_count() == 0 && capacity - stored >= chunk_size) {
+      // The chunk goes straight to the caller: the copies into and out of the input buffer
+      // are saved, and the socket sees the same reads.
+      char* const landing = into + stored;
+      std::size_t const landed = fill_into(landing);
+      if (landed > 0) {
+        auto const* const nul = static_cast<char const*>(std::memchr(landing, '\0', landed));
+        std::size_t const body = nul != nullptr ? static_cast<std::size_t>(nul - landing) : landed;
+        // Bytes after the 0x00 belong to no message yet; they wait in the input buffer.
+        if (nul != nullptr) add_data(nul + 1, landed - body - 1);
+        stored += body;
+        note_read(nul != nullptr ? '\0' : landing[landed - 1]);
+        if (nul != nullptr) break;
+        continue;
+      }
+      if (unread_count() == 0) {  // the source ended, as really_get_char reports it
+        note_read('\0');
+        break;
+      }
+    }
     std::size_t const moved = get_buffered_chars(into + stored, capacity - stored);
     if (moved == 0) {  // the source ended, as really_get_char reports it
       note_read('\0');
@@ -135,15 +156,30 @@ std::size_t qmgl_rpc_input_output::get_block(char* into, std::size_t capacity) {
   return stored;
 }
 
+std::size_t qmgl_rpc_input_output::fill_into(char* landing) {
+  clear_data();  // as an empty buffer is refilled
+  _landing = landing;
+  _landed = 0;
+  try {
+    fill_buffer();
+  } catch (...) {
+    _landing = nullptr;
+    throw;
+  }
+  _landing = nullptr;
+  return _landed;
+}
+
 void qmgl_rpc_input_output::fill_buffer() {
   constexpr std::uint32_t tp = wytr::tp::rpc_io_fill_buffer;
   // One chunk on the reader's stack: no heap memory per chunk, and the trace writers already
   // rely on far larger stack buffers.
   char chunk[chunk_size];
+  char* const into = _landing != nullptr ? _landing : chunk;
   try {
     if (_over_limit) refuse_message();  // nothing more of a refused message is read
     note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "Waiting for Socket Read");
-    unsigned int const count = _socket.read(chunk, chunk_size);
+    unsigned int const count = _socket.read(into, chunk_size);
     note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "After Socket Read:%d",
          static_cast<int>(count));
     if (count == 0) {
@@ -153,7 +189,10 @@ void qmgl_rpc_input_output::fill_buffer() {
     }
     if (count > _room_left) refuse_message();
     _room_left -= count;
-    add_data(chunk, count);
+    if (into == chunk)
+      add_data(chunk, count);
+    else
+      _landed = count;
   } catch (...) {
     note(wytr::level::error_text, wytr::kind::error_text, tp, this,
          "ERROR: thrown in fill buffer.");
