@@ -34,14 +34,31 @@ constexpr std::uint32_t factory_constructor = 0x140E0100, factory_destructor = 0
 constexpr std::uint32_t wsaenotsock = 10038, wsaeconnrefused = 10061, wsano_data = 11004;
 constexpr int wait_seconds = 20;
 
-// The socket that listener accepts while connect runs (null if none comes), reads bounded.
-std::unique_ptr<qmgl_socket> accept_while(qmgl_socket_factory& listener,
+// The socket that listener (for service on this machine) accepts while connect runs (null if
+// none comes), reads bounded. When connect fails or no connection comes, a connection of its
+// own ends the accept, which would otherwise hold the accepting thread, and with it this
+// function, for ever.
+std::unique_ptr<qmgl_socket> accept_while(qmgl_socket_factory& listener, std::string const& service,
                                           std::function<void()> const& connect) {
   auto accepting = std::async(std::launch::async,
                               [&listener] { return std::make_unique<qmgl_socket>(listener); });
-  connect();
-  if (accepting.wait_for(std::chrono::seconds(wait_seconds)) != std::future_status::ready)
+  auto const end_accept = [&] {
+    try {
+      qmgl_socket ending(service.c_str(), "127.0.0.1");
+      accepting.wait_for(std::chrono::seconds(wait_seconds));
+    } catch (...) {  // the accept has ended otherwise
+    }
+  };
+  try {
+    connect();
+  } catch (...) {
+    end_accept();
+    throw;
+  }
+  if (accepting.wait_for(std::chrono::seconds(wait_seconds)) != std::future_status::ready) {
+    end_accept();
     return nullptr;
+  }
   auto accepted = accepting.get();
   accepted->doSelectWait(wait_seconds);
   return accepted;
@@ -50,7 +67,7 @@ std::unique_ptr<qmgl_socket> accept_while(qmgl_socket_factory& listener,
 struct connected_pair {
   connected_pair(qmgl_socket_factory& listener, std::string const& service,
                  char const* host = "127.0.0.1") {
-    server = accept_while(listener, [&] {
+    server = accept_while(listener, service, [&] {
       client = std::make_unique<qmgl_socket>(service.c_str(), host);
       client->doSelectWait(wait_seconds);
     });
@@ -212,7 +229,7 @@ TEST_F(Socket, ReconnectClosesFirstAndCountsEveryAttempt) {
       (records{text_record(error_text, reconnect_tp, client, "ERROR connect failure rc=10061\n")}));
   listener = std::make_unique<qmgl_socket_factory>(echo.c_str(), qmgl_socket_factory::tcp);
   for (int attempt = 2; attempt <= 3; ++attempt) {  // on a closed socket, then on an open one
-    pair.server = accept_while(*listener, [&] { pair.client->reconnect(); });
+    pair.server = accept_while(*listener, echo, [&] { pair.client->reconnect(); });
     ASSERT_TRUE(talks(pair));
     EXPECT_EQ(pair.client->get_retry_count(), attempt);
     records const again = where(capture.take(), 0, 0, client);
