@@ -85,6 +85,13 @@ std::string reads(qmgl_input& in, unsigned end_marker) {
 }
 
 std::string const z80(80, 'z'), s80(80, ' '), deep(100000, '('), closing(100000, ')');
+// A string constant longer than a file's 512-byte reads, a doubled quote split by one of them.
+std::string const long_quoted = [] {
+  std::string text = "'";
+  for (int i = 0; i < 100; ++i)
+    text += "abcdefghijklmn''";  // in a file, bytes 511 and 512 are a pair
+  return text + "'";
+}();
 std::string const sq = "E:unterminated string constant (unmatched single quote)";
 std::string const dq = "E:unterminated string constant (unmatched double quote)";
 
@@ -140,6 +147,8 @@ struct read_case {
     {'s', "12x" + z80 + "|12x" + z80.substr(1),
      "T:illegal input<" + z80 + " ...> | T:illegal input<" + z80.substr(1) + ">"},
     {'s', "12x" + s80 + "7", "T:illegal input<" + s80 + " ...> i:7"},
+    {'s', long_quoted, "s:" + long_quoted},
+    {'F', long_quoted + " 1 ", "s:" + long_quoted + " i:1"},
     {'F', "'abc", sq},
     {'F', "\"abc", dq},
     {'F', "#abcd", "x:#abcd"},

@@ -203,6 +203,8 @@ class scratch_text {
     return at;
   }
   void push(char c) { *extend(1) = c; }
+  // Drops the last n characters (at most size()).
+  void shorten(std::size_t n) noexcept { _size -= n; }
 
  private:
   void grow(std::size_t n) {
@@ -416,11 +418,11 @@ class value_reader {
       // quote on its last byte, whose partner the input itself gives.
       char const* const from = _in.begin();
       if (from != _in.end()) {
-        qmgl_quoted_scan const scan = qmgl_scan_quoted(from, _in.end(), quote);
-        qmgl_copy_undoubling(
-            from, scan.stop, quote,
-            _text.extend(static_cast<std::size_t>(scan.stop - from) - scan.doubled));
-        _in.skip_to(scan.stop);
+        std::size_t const room = static_cast<std::size_t>(_in.end() - from);
+        char* const to = _text.extend(room);
+        qmgl_quoted_copy const copy = qmgl_copy_quoted(from, _in.end(), quote, to);
+        _text.shorten(room - static_cast<std::size_t>(copy.to - to));
+        _in.skip_to(copy.stop);
       }
       char const c = _in.next();
       if (c == quote) {
