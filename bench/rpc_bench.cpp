@@ -154,6 +154,20 @@ std::string body_of(std::size_t n, bool with_quotes = false) {
 // large gets, it would be most of the figure.
 constexpr int untimed_echoes = 2;
 
+// The sizes of the large echoes, in megabytes, and how they are timed.
+void echo_sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(1)->Arg(4)->Arg(16)->Arg(64)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
+// Runs echo untimed_echoes times, then once per timed iteration.
+template <class Echo>
+void time_echoes(benchmark::State& state, Echo const& echo) {
+  for (int i = 0; i < untimed_echoes; ++i)
+    echo();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(echo());
+}
+
 // The body moves through the streams in blocks (put_block, get_block): one copy per block. The
 // argument is the size in megabytes.
 void BM_RpcEchoBlocks(benchmark::State& state) {
@@ -171,27 +185,17 @@ void BM_RpcEchoBlocks(benchmark::State& state) {
     qmgl_rpc_client client(connection.service.c_str(), "127.0.0.1");
     std::string const body = body_of(size);
     std::string reply(size, '\0');
-    auto const echo = [&] {
+    time_echoes(state, [&] {
       qmgl_rpc_client_request call(client);
       call.put_block(body.data(), body.size());
       call.end_of_request();
       return call.get_block(reply.data(), reply.size());
-    };
-    for (int i = 0; i < untimed_echoes; ++i)
-      echo();
-    for (auto _ : state)
-      benchmark::DoNotOptimize(echo());
+    });
   }
   connection.server.wait();
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
-BENCHMARK(BM_RpcEchoBlocks)
-    ->Arg(1)
-    ->Arg(4)
-    ->Arg(16)
-    ->Arg(64)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RpcEchoBlocks)->Apply(echo_sizes);
 
 // The raw side of the block echo: the same bytes and their 0x00 through qmgl_socket.
 void BM_RawEcho(benchmark::State& state) {
@@ -202,25 +206,15 @@ void BM_RawEcho(benchmark::State& state) {
     qmgl_socket client(connection.service.c_str(), "127.0.0.1");
     std::string const body = body_of(size) + '\0';
     std::string buffer;
-    auto const echo = [&] {
+    time_echoes(state, [&] {
       send_all(client, body.data(), body.size());
       return receive_message(client, buffer);
-    };
-    for (int i = 0; i < untimed_echoes; ++i)
-      echo();
-    for (auto _ : state)
-      benchmark::DoNotOptimize(echo());
+    });
   }
   connection.server.wait();
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
-BENCHMARK(BM_RawEcho)
-    ->Arg(1)
-    ->Arg(4)
-    ->Arg(16)
-    ->Arg(64)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawEcho)->Apply(echo_sizes);
 
 // The same 1 MB echo one character at a time (put_char, get_char), as the output and input
 // operators move text.

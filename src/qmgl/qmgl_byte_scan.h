@@ -129,6 +129,16 @@ inline std::size_t qmgl_find_byte(char const* p, std::size_t n, char c) noexcept
   return n;
 }
 
+#if defined(__SSE2__)
+// Stores the 16 bytes at from whole at to, for the one-pass copies below; returns one bit for
+// each of them equal to the byte that wanted repeats.
+inline unsigned qmgl_store_block_find(char const* from, char* to, __m128i wanted) noexcept {
+  __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+}
+#endif
+
 // Copies the n bytes at from to to with every byte equal to quote written twice; returns the
 // end of the copy (n plus the number of quotes further on).
 inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, char* to) noexcept {
@@ -138,9 +148,7 @@ inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, cha
   // bytes after a quote are stored again with the next block.
   __m128i const wanted = _mm_set1_epi8(quote);
   while (n >= 16) {
-    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
-    unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    unsigned const hits = qmgl_store_block_find(from, to, wanted);
     std::size_t const run = hits == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(hits)) + 1;
     to += run;
     if (hits != 0) *to++ = quote;
@@ -192,9 +200,7 @@ inline qmgl_quoted_copy qmgl_copy_quoted(char const* from, char const* end, char
   // been read, so that the store stays within the room.
   __m128i const wanted = _mm_set1_epi8(quote);
   while (end - from >= 16) {
-    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
-    unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    unsigned const hits = qmgl_store_block_find(from, to, wanted);
     if (hits == 0) {
       from += 16;
       to += 16;
@@ -229,9 +235,7 @@ inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote
   // passes the end of the copy.
   __m128i const wanted = _mm_set1_epi8(quote);
   while (stop - from >= 32) {
-    __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
-    unsigned const hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    unsigned const hits = qmgl_store_block_find(from, to, wanted);
     if (hits == 0) {
       from += 16;
       to += 16;
