@@ -128,13 +128,16 @@ std::size_t qmgl_rpc_input_output::get_block(char* into, std::size_t capacity) {
       std::size_t const landed = fill_into(landing);
       if (landed > 0) {
         auto const* const nul = static_cast<char const*>(std::memchr(landing, '\0', landed));
-        std::size_t const body = nul != nullptr ? static_cast<std::size_t>(nul - landing) : landed;
-        // Bytes after the 0x00 belong to no message yet; they wait in the input buffer.
-        if (nul != nullptr) add_data(nul + 1, landed - body - 1);
-        stored += body;
-        note_read(nul != nullptr ? '\0' : landing[landed - 1]);
-        if (nul != nullptr) break;
-        continue;
+        if (nul == nullptr) {
+          stored += landed;
+          note_read(landing[landed - 1]);
+          continue;
+        }
+        // The message ends here; bytes after its 0x00 wait in the input buffer.
+        stored += static_cast<std::size_t>(nul - landing);
+        add_data(nul + 1, static_cast<std::size_t>(landing + landed - nul - 1));
+        note_read('\0');
+        break;
       }
       if (unread_count() == 0) {  // the source ended, as really_get_char reports it
         note_read('\0');
