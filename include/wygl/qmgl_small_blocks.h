@@ -3,7 +3,7 @@
 // The bodies of values, of short strings and of short byte vectors come from here: the value
 // reader makes them by the hundred thousand, and their owners free them one by one.
 //
-// A block freed here goes to a list of the freeing thread, by size class (16, 32, ... 128
+// A block freed here goes to a stack of the freeing thread, by size class (16, 32, ... 128
 // bytes), and the next allocation of that class on the thread takes it back without a call
 // into the heap. Every block is a heap block of its class's full size (::operator new), so
 // any thread may free it, and a block freed after its thread's lists are gone, or beyond what
