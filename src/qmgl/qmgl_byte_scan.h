@@ -143,17 +143,23 @@ inline unsigned qmgl_store_block_find(char const* from, char* to, __m128i wanted
 // end of the copy (n plus the number of quotes further on).
 inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, char* to) noexcept {
 #if defined(__SSE2__)
-  // Copying and finding in one pass, 16 bytes a step: each block is stored whole at to, where
-  // its copy takes at least its 16 bytes, so that no store passes the end of the copy; the
-  // bytes after a quote are stored again with the next block.
+  // Copying and finding in one pass, 16 bytes a step. Each block is stored whole at to; for
+  // the k-th quote in it, the 16 bytes from that quote on are stored again k places further,
+  // which writes the quote a second time and moves what follows it. The blocks are read at
+  // fixed steps, so that the next read never waits for this one's quotes. A store of the
+  // bytes at some place p goes where the copy of p begins or before it, and with 32 bytes to
+  // go every stored byte is one of the input: no store passes the end of the copy.
   __m128i const wanted = _mm_set1_epi8(quote);
-  while (n >= 16) {
-    unsigned const hits = qmgl_store_block_find(from, to, wanted);
-    std::size_t const run = hits == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(hits)) + 1;
-    to += run;
-    if (hits != 0) *to++ = quote;
-    from += run;
-    n -= run;
+  for (; n >= 32; from += 16, n -= 16) {
+    unsigned hits = qmgl_store_block_find(from, to, wanted);
+    std::size_t shift = 0;
+    for (; hits != 0; hits &= hits - 1) {
+      std::size_t const at = static_cast<std::size_t>(std::countr_zero(hits));
+      ++shift;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + shift),
+                       _mm_loadu_si128(reinterpret_cast<__m128i const*>(from + at)));
+    }
+    to += 16 + shift;
   }
 #endif
   for (;;) {
