@@ -137,6 +137,33 @@ inline unsigned qmgl_store_block_find(char const* from, char* to, __m128i wanted
   _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
 }
+
+// One step of the undoubling copies below over the 16 bytes at from, of which at least 33
+// are readable: they are stored whole at to, and for each pair of quotes the 16 bytes after
+// its second quote are stored again one place further back for every pair so far. A pair
+// whose second quote is the next block's first byte belongs to this step. A quote without a
+// partner ends the step there (ended), before that quote.
+struct qmgl_undoubling_step {
+  std::size_t taken;    // bytes of the input passed
+  std::size_t written;  // bytes of the copy made
+  bool ended;
+};
+inline qmgl_undoubling_step qmgl_store_block_undoubling(char const* from, char* to, char quote,
+                                                        __m128i wanted) noexcept {
+  unsigned hits = qmgl_store_block_find(from, to, wanted);
+  std::size_t pairs = 0;
+  while (hits != 0) {
+    std::size_t const at = static_cast<std::size_t>(std::countr_zero(hits));
+    if (from[at + 1] != quote) return {at, at - pairs, true};
+    ++pairs;
+    if (at == 15) return {17, 17 - pairs, false};
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 2 - pairs),
+                     _mm_loadu_si128(reinterpret_cast<__m128i const*>(from + at + 2)));
+    hits &= hits - 1;  // this quote
+    hits &= hits - 1;  // and its partner, the next one
+  }
+  return {16, 16 - pairs, false};
+}
 #endif
 
 // Copies the n bytes at from to to with every byte equal to quote written twice; returns the
@@ -202,22 +229,15 @@ struct qmgl_quoted_copy {
 inline qmgl_quoted_copy qmgl_copy_quoted(char const* from, char const* end, char quote,
                                          char* to) noexcept {
 #if defined(__SSE2__)
-  // 16 bytes a step, each block stored whole at to: the copy is never longer than what has
-  // been read, so that the store stays within the room.
+  // 16 bytes a step at fixed places, so that the next read never waits for this one's quotes.
+  // A store of the bytes at some place goes where the copy of that place begins or before it,
+  // and every stored byte is one of the input: the stores stay within the room.
   __m128i const wanted = _mm_set1_epi8(quote);
-  while (end - from >= 16) {
-    unsigned const hits = qmgl_store_block_find(from, to, wanted);
-    if (hits == 0) {
-      from += 16;
-      to += 16;
-      continue;
-    }
-    std::size_t const before = static_cast<std::size_t>(std::countr_zero(hits));
-    char const* const hit = from + before;
-    to += before;
-    if (hit + 1 == end || hit[1] != quote) return {hit, to};
-    ++to;  // the quote itself, stored with the block
-    from = hit + 2;
+  while (end - from >= 33) {
+    qmgl_undoubling_step const step = qmgl_store_block_undoubling(from, to, quote, wanted);
+    from += step.taken;
+    to += step.written;
+    if (step.ended) return {from, to};
   }
 #endif
   for (;;) {
@@ -236,21 +256,15 @@ inline qmgl_quoted_copy qmgl_copy_quoted(char const* from, char const* end, char
 inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote,
                                   char* to) noexcept {
 #if defined(__SSE2__)
-  // One pass, 16 bytes a step, each block stored whole at to. With at least 32 bytes to go,
-  // at least 16 bytes of the copy are still to come (a pair gives one byte), so that no store
-  // passes the end of the copy.
+  // One pass, 16 bytes a step. A step stores 16 bytes from at most 17 bytes on, at the place
+  // where their copy begins or further on; with at least 49 bytes to go, at least 16 bytes of
+  // the copy follow that place (a pair gives one byte), so that no store passes the end of the
+  // copy.
   __m128i const wanted = _mm_set1_epi8(quote);
-  while (stop - from >= 32) {
-    unsigned const hits = qmgl_store_block_find(from, to, wanted);
-    if (hits == 0) {
-      from += 16;
-      to += 16;
-      continue;
-    }
-    // Through the first quote of the pair; its partner is skipped.
-    std::size_t const run = static_cast<std::size_t>(std::countr_zero(hits)) + 1;
-    to += run;
-    from += run + 1;
+  while (stop - from >= 49) {
+    qmgl_undoubling_step const step = qmgl_store_block_undoubling(from, to, quote, wanted);
+    from += step.taken;
+    to += step.written;
   }
 #endif
   for (;;) {
