@@ -76,6 +76,67 @@ TEST_F(RpcStream, ReadsAMessageInChunksOfAtMost16384BytesUpToItsZero) {
   EXPECT_TRUE(second.empty());
 }
 
+// The bytes an RPC stream has read in its chunks, by its "After Socket Read" records.
+int bytes_read(std::vector<captured_record> const& records) {
+  int total = 0;
+  for (captured_record const& r : records_of_class(records, wytr::class_id::rpc_input_output)) {
+    int count = 0;
+    if (std::sscanf(r.data.c_str(), "After Socket Read:%d", &count) != 1) continue;
+    EXPECT_TRUE(count >= 1 && count <= 16384) << count;
+    total += count;
+  }
+  return total;
+}
+
+// A message read through a stream; the block reads have the given room.
+std::string read_message(qmgl_rpc_input_output& stream, std::size_t room) {
+  std::string message;
+  if (room == 0) {
+    for (char c; !stream.empty() && (c = stream.get_char()) != '\0';)
+      message += c;
+    return message;
+  }
+  std::vector<char> into(room);
+  while (std::size_t const n = stream.get_block(into.data(), room))
+    message.append(into.data(), n);
+  return message;
+}
+
+// The stream receives up to 64 KB at once, but its reads are the same chunks of at most 16384
+// bytes that receives of that size give: the chunk with a message's 0x00 may bring bytes of a
+// next message (the peer broke the alternation), and every byte after that chunk is left for
+// the next reader, whichever way the message was read, even when the receive landed it in the
+// reader's own memory. A reconnect drops what was received ahead on the old connection.
+TEST_F(RpcStream, ReceivesAheadAndLeavesWhatFollowsTheChunkForTheNextReader) {
+  std::string const next_body = alphabet_body + alphabet_body + alphabet_body;
+  for (std::size_t const first_length : {100, 40000})
+    for (std::size_t const first_room : {0, 5000, 70000})
+      for (std::size_t const next_room : {0, 70000}) {
+        SCOPED_TRACE(std::to_string(first_length) + " bytes, rooms " + std::to_string(first_room) +
+                     " and " + std::to_string(next_room));
+        std::string const first_body = alphabet_body.substr(0, first_length);
+        trace_capture capture(wytr::level::wait_note);
+        _peer.send(first_body + '\0' + next_body + '\0');
+        qmgl_rpc_input_output first(_near);
+        EXPECT_TRUE(read_message(first, first_room) == first_body);
+        std::size_t const taken =
+            static_cast<std::size_t>(bytes_read(capture.take())) - first_length - 1;
+        EXPECT_LT(taken, 16384u) << "beyond the chunk of the 0x00";
+        qmgl_rpc_input_output next(_near);
+        EXPECT_TRUE(read_message(next, next_room) == next_body.substr(taken));
+      }
+
+  _peer.send(alphabet_body + '\0');
+  qmgl_rpc_input_output partly(_near);
+  for (int i = 0; i < 20000; ++i)
+    partly.get_char();  // a full chunk, then the receives ahead
+  _near.reconnect();
+  raw_peer fresh(_endpoint.factory());
+  fresh.send("fresh\0"s);
+  qmgl_rpc_input_output after(_near);
+  EXPECT_EQ(read_message(after, 0), "fresh");
+}
+
 // reget drops the buffered bytes and reads a fresh chunk; the peer's close then throws the int 0,
 // after the bytes before it were stored.
 TEST_F(RpcStream, RegetReadsAFreshChunkAndPeerCloseThrowsIntZero) {

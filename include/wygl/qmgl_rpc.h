@@ -79,8 +79,13 @@ inline constexpr std::size_t qmgl_rpc_no_message_limit = static_cast<std::size_t
 //
 // Reading: get_char returns the next byte of the message; the 0x00 that ends it reads as 0
 // and sets empty(). A reader tests empty() before each get_char: a get_char after the end
-// waits for the next message. Each chunk is received into a buffer on the reading thread's
-// stack (no heap memory per chunk) and appended to the input buffer.
+// waits for the next message. A chunk is what a receive of at most 16384 bytes would give;
+// the stream receives more at once where it can: into the room of a get_block, or, once a
+// receive has filled a whole chunk, into 64 KB that the socket keeps from then on (see
+// qmgl_socket::read). It reads what it received ahead chunk by chunk, so the chunks, the
+// records and what the stream takes of a message are those of 16384-byte receives; bytes
+// after the chunk that ends a message stay on the socket for the next reader. The first
+// chunks of a connection are received into a buffer on the reading thread's stack.
 //
 // Tracing: fill_buffer writes the wait notes "Waiting for Socket Read" and "After Socket
 // Read:%d" (level 0x4000000) and its error texts (level 0x8) at 0x140C0300; reget is an
@@ -155,15 +160,31 @@ struct WYGL_API qmgl_rpc_input_output : public qmgl_input_imp,
   void really_put_char(char c) override;
   [[noreturn]] void refuse_message();
   // Runs fill_buffer (a derived request's) with the chunk received into landing, which has
-  // room for a whole chunk, instead of the input buffer; returns the number of bytes received
-  // there (0 when the fill added its bytes to the input buffer itself, or none).
-  std::size_t fill_into(char* landing);
+  // room bytes (a whole chunk at least, or the bytes landed ahead there), instead of the
+  // input buffer; returns the number of bytes received there (0 when the fill added its bytes
+  // to the input buffer itself, or none).
+  std::size_t fill_into(char* landing, std::size_t room);
+  // The bytes of the next chunk; ahead when they are the socket's bytes ahead, which the
+  // caller drops once it has taken them.
+  struct chunk {
+    char const* data;
+    std::size_t count;
+    bool ahead = false;
+  };
+  chunk next_chunk(char* stack_chunk);
+  // Gives the bytes landed ahead back to the socket, for the reads after get_block.
+  void put_back_landed_ahead();
 
   int _exceptions_at_construction;
-  // Where fill_buffer receives its chunk when not null (see fill_into), and how many bytes it
-  // received there.
+  // Where fill_buffer receives its chunk when not null (see fill_into), the room there, and
+  // how many bytes it received there.
   char* _landing = nullptr;
+  std::size_t _landing_room = 0;
   std::size_t _landed = 0;
+  // Bytes a landing received beyond its chunk, in get_block's memory: they are where the
+  // next landing begins, and go back to the socket when get_block returns.
+  char const* _landed_ahead = nullptr;
+  std::size_t _landed_ahead_count = 0;
   std::size_t _message_limit = qmgl_rpc_no_message_limit;
   std::size_t _room_left = qmgl_rpc_no_message_limit;  // bytes the message may still bring
   bool _over_limit = false;

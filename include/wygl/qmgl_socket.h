@@ -36,6 +36,7 @@
 #define WYGL_QMGL_SOCKET_H
 
 #include <cstdint>
+#include <memory>
 
 #include <wygl/qmgl_ban.h>
 #include <wygl/qmgl_ntarray.h>
@@ -104,10 +105,11 @@ struct WYGL_API qmgl_socket
   void doSelectWait(int seconds);
 
   // Receives at most length bytes into buffer; 0 once the peer has closed its side. A length
-  // above INT_MAX receives at most INT_MAX bytes. Throws the socket error code as an unsigned
-  // long when the wait times out or the receive fails. A time-out sets no error of its own:
-  // its code is the thread's last socket error as the system leaves it (on POSIX systems
-  // unchanged; Wine's select clears it to 0).
+  // above INT_MAX receives at most INT_MAX bytes. Bytes an RPC stream on this socket received
+  // ahead of its reads (see qmgl_rpc.h) come first, without a wait or a receive. Throws the socket
+  // error code as an unsigned long when the wait times out or the receive fails. A time-out sets no
+  // error of its own: its code is the thread's last socket error as the system leaves it (on POSIX
+  // systems unchanged; Wine's select clears it to 0).
   unsigned int read(void* buffer, unsigned int length);
   // Sends up to length bytes from buffer (at most INT_MAX) and returns how many went; callers
   // loop. Sending to a peer that has gone raises an error, never a signal. Raises the socket
@@ -115,6 +117,22 @@ struct WYGL_API qmgl_socket
   unsigned int write(void* buffer, unsigned int length);
 
  private:
+  // The RPC streams receive up to ahead_size bytes at a time and read them in smaller chunks;
+  // what they received and have not read yet waits here, in front of the connection's
+  // unreceived bytes.
+  friend struct qmgl_rpc_input_output;
+  static constexpr unsigned int ahead_size = 65536;
+  unsigned int ahead_count() const { return _ahead_end - _ahead_begin; }
+  char const* ahead_bytes() const { return _ahead.get() + _ahead_begin; }
+  void drop_ahead(unsigned int count) { _ahead_begin += count; }
+  // With nothing ahead: waits and receives as read does, up to ahead_size bytes, into the
+  // bytes ahead; returns the count (0 once the peer has closed).
+  unsigned int receive_ahead();
+  // Puts count bytes at data back in front of the bytes ahead. Raises
+  // exc_not_enough_memory_t, leaving the bytes ahead as they were.
+  void put_back_ahead(char const* data, unsigned int count);
+  // The wait and the receive of read, without the bytes ahead.
+  unsigned int receive(void* buffer, unsigned int length);
   // A new connected handle to _service on _host; tracepoint names the calling operation in
   // the records.
   std::uint32_t connect_to_service(std::uint32_t tracepoint);
@@ -126,6 +144,10 @@ struct WYGL_API qmgl_socket
   int _retry_count;
   bool _select_wait;
   int _select_seconds;
+  // Bytes ahead: [_ahead_begin, _ahead_end) of _ahead, which holds ahead_size bytes once made.
+  std::unique_ptr<char[]> _ahead;
+  unsigned int _ahead_begin = 0;
+  unsigned int _ahead_end = 0;
 };
 
 #endif  // WYGL_QMGL_SOCKET_H

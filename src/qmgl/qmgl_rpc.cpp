@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 
 #include <wygl/qmgl_exc.h>
@@ -114,54 +116,68 @@ void qmgl_rpc_input_output::put_block(char const* data, std::size_t length) {
 
 std::size_t qmgl_rpc_input_output::get_block(char* into, std::size_t capacity) {
   std::size_t stored = 0;
-  while (stored < capacity && !empty()) {
-    if (!reads_directly()) {
-      char const c = get_char();
-      if (c == '\0') break;
-      into[stored++] = c;
-      continue;
-    }
-    if (unread_count() == 0 && capacity - stored >= chunk_size) {
-      // The chunk goes straight to the caller: the copies into and out of the input buffer
-      // are saved, and the socket sees the same reads.
-      char* const landing = into + stored;
-      std::size_t const landed = fill_into(landing);
-      if (landed > 0) {
-        auto const* const nul = static_cast<char const*>(std::memchr(landing, '\0', landed));
-        if (nul == nullptr) {
-          stored += landed;
-          note_read(landing[landed - 1]);
-          continue;
+  try {
+    while (stored < capacity && !empty()) {
+      if (!reads_directly()) {
+        char const c = get_char();
+        if (c == '\0') break;
+        into[stored++] = c;
+        continue;
+      }
+      if (unread_count() == 0 && (capacity - stored >= chunk_size || _landed_ahead_count != 0)) {
+        // The chunk goes straight to the caller: the copies into and out of the input buffer
+        // are saved, and the stream reads the same chunks.
+        char* const landing = into + stored;
+        std::size_t const landed = fill_into(landing, capacity - stored);
+        if (landed > 0) {
+          auto const* const nul = static_cast<char const*>(std::memchr(landing, '\0', landed));
+          if (nul == nullptr) {
+            stored += landed;
+            note_read(landing[landed - 1]);
+            continue;
+          }
+          // The message ends here; bytes after its 0x00 wait in the input buffer.
+          stored += static_cast<std::size_t>(nul - landing);
+          add_data(nul + 1, static_cast<std::size_t>(landing + landed - nul - 1));
+          note_read('\0');
+          break;
         }
-        // The message ends here; bytes after its 0x00 wait in the input buffer.
-        stored += static_cast<std::size_t>(nul - landing);
-        add_data(nul + 1, static_cast<std::size_t>(landing + landed - nul - 1));
+        if (unread_count() == 0) {  // the source ended, as really_get_char reports it
+          note_read('\0');
+          break;
+        }
+      }
+      std::size_t const moved = get_buffered_chars(into + stored, capacity - stored);
+      if (moved == 0) {  // the source ended, as really_get_char reports it
         note_read('\0');
         break;
       }
-      if (unread_count() == 0) {  // the source ended, as really_get_char reports it
-        note_read('\0');
+      stored += moved;
+      note_read(into[stored - 1]);
+      if (into[stored - 1] == '\0') {
+        --stored;
         break;
       }
     }
-    std::size_t const moved = get_buffered_chars(into + stored, capacity - stored);
-    if (moved == 0) {  // the source ended, as really_get_char reports it
-      note_read('\0');
-      break;
-    }
-    stored += moved;
-    note_read(into[stored - 1]);
-    if (into[stored - 1] == '\0') {
-      --stored;
-      break;
-    }
+  } catch (...) {
+    put_back_landed_ahead();
+    throw;
   }
+  put_back_landed_ahead();
   return stored;
 }
 
-std::size_t qmgl_rpc_input_output::fill_into(char* landing) {
+void qmgl_rpc_input_output::put_back_landed_ahead() {
+  if (_landed_ahead_count == 0) return;
+  _socket.put_back_ahead(_landed_ahead, static_cast<unsigned int>(_landed_ahead_count));
+  _landed_ahead = nullptr;
+  _landed_ahead_count = 0;
+}
+
+std::size_t qmgl_rpc_input_output::fill_into(char* landing, std::size_t room) {
   clear_data();  // as an empty buffer is refilled
   _landing = landing;
+  _landing_room = room;
   _landed = 0;
   try {
     fill_buffer();
@@ -173,29 +189,72 @@ std::size_t qmgl_rpc_input_output::fill_into(char* landing) {
   return _landed;
 }
 
+// Where the next chunk comes from: the bytes a landing received beyond its chunk (they lie
+// where the next landing begins), the bytes ahead on the socket, or a receive. A receive
+// takes up to 64 KB at once where that memory is at hand (the landing's room, or the socket's
+// bytes ahead once a receive has filled a whole chunk); each chunk is at most 16384 bytes of
+// it, as a receive of that size would have given.
+qmgl_rpc_input_output::chunk qmgl_rpc_input_output::next_chunk(char* stack_chunk) {
+  if (_landed_ahead_count != 0) {
+    chunk const taken{_landed_ahead, std::min<std::size_t>(_landed_ahead_count, chunk_size)};
+    _landed_ahead += taken.count;
+    _landed_ahead_count -= taken.count;
+    return taken;
+  }
+  if (_socket.ahead_count() == 0) {
+    if (_landing != nullptr) {
+      auto const want =
+          static_cast<unsigned int>(std::min<std::size_t>(_landing_room, qmgl_socket::ahead_size));
+      std::size_t const count = _socket.read(_landing, want);
+      if (count <= chunk_size) return {_landing, count};
+      _landed_ahead = _landing + chunk_size;
+      _landed_ahead_count = count - chunk_size;
+      return {_landing, chunk_size};
+    }
+    if (!_socket._ahead) {
+      unsigned int const count = _socket.read(stack_chunk, chunk_size);
+      // A full chunk: a long message is coming, so receive ahead from now on.
+      if (count == chunk_size)
+        _socket._ahead.reset(new (std::nothrow) char[qmgl_socket::ahead_size]);
+      return {stack_chunk, count};
+    }
+    if (_socket.receive_ahead() == 0) return {nullptr, 0};
+  }
+  chunk const taken{_socket.ahead_bytes(),
+                    std::min<std::size_t>(_socket.ahead_count(), chunk_size)};
+  return {taken.data, taken.count, true};
+}
+
 void qmgl_rpc_input_output::fill_buffer() {
   constexpr std::uint32_t tp = wytr::tp::rpc_io_fill_buffer;
   // One chunk on the reader's stack: no heap memory per chunk, and the trace writers already
   // rely on far larger stack buffers.
-  char chunk[chunk_size];
-  char* const into = _landing != nullptr ? _landing : chunk;
+  char stack_chunk[chunk_size];
   try {
     if (_over_limit) refuse_message();  // nothing more of a refused message is read
     note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "Waiting for Socket Read");
-    unsigned int const count = _socket.read(into, chunk_size);
+    chunk const got = next_chunk(stack_chunk);
     note(wytr::level::wait_note, wytr::kind::wait_note, tp, this, "After Socket Read:%d",
-         static_cast<int>(count));
-    if (count == 0) {
+         static_cast<int>(got.count));
+    if (got.count == 0) {
       note(wytr::level::error_text, wytr::kind::error_text, tp, this,
            "ERROR: Invalid Length=%d in fill buffer.", 0);
       throw 0;
     }
-    if (count > _room_left) refuse_message();
-    _room_left -= count;
-    if (into == chunk)
-      add_data(chunk, count);
-    else
-      _landed = count;
+    if (got.count > _room_left) {
+      if (got.ahead) _socket.drop_ahead(static_cast<unsigned int>(got.count));
+      refuse_message();
+    }
+    _room_left -= got.count;
+    if (got.data == _landing) {
+      _landed = got.count;
+    } else if (_landing != nullptr) {
+      std::memcpy(_landing, got.data, got.count);
+      _landed = got.count;
+    } else {
+      add_data(got.data, got.count);
+    }
+    if (got.ahead) _socket.drop_ahead(static_cast<unsigned int>(got.count));
   } catch (...) {
     note(wytr::level::error_text, wytr::kind::error_text, tp, this,
          "ERROR: thrown in fill buffer.");

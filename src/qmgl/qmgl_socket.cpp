@@ -1,7 +1,10 @@
 #include <wygl/qmgl_socket.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
 
 #include <wygl/qmgl_exc.h>
@@ -239,6 +242,10 @@ void qmgl_socket::close_socket() {
   if (_is_closed) return;
   close_with_record(_handle, tracepoint, this);
   _is_closed = true;
+  // What was received ahead belongs to the connection just closed.
+  _ahead.reset();
+  _ahead_begin = 0;
+  _ahead_end = 0;
 }
 
 // The attempt is counted before anything can fail. Until the new connection stands the socket
@@ -273,6 +280,36 @@ std::uint32_t qmgl_socket::connect_to_service(std::uint32_t tracepoint) {
 }
 
 unsigned int qmgl_socket::read(void* buffer, unsigned int length) {
+  if (unsigned int const ahead = std::min(length, ahead_count()); ahead != 0) {
+    std::memcpy(buffer, ahead_bytes(), ahead);
+    drop_ahead(ahead);
+    return ahead;
+  }
+  return receive(buffer, length);
+}
+
+unsigned int qmgl_socket::receive_ahead() {
+  if (!_ahead) _ahead.reset(new (std::nothrow) char[ahead_size]);
+  if (!_ahead) throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
+  _ahead_begin = 0;
+  _ahead_end = 0;
+  _ahead_end = receive(_ahead.get(), ahead_size);
+  return _ahead_end;
+}
+
+void qmgl_socket::put_back_ahead(char const* data, unsigned int count) {
+  unsigned int const kept = ahead_count();
+  std::size_t const total = std::size_t{kept} + count;
+  std::unique_ptr<char[]> joined(new (std::nothrow) char[std::max<std::size_t>(total, ahead_size)]);
+  if (!joined) throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
+  std::memcpy(joined.get(), data, count);
+  std::memcpy(joined.get() + count, ahead_bytes(), kept);
+  _ahead = std::move(joined);
+  _ahead_begin = 0;
+  _ahead_end = static_cast<unsigned int>(total);
+}
+
+unsigned int qmgl_socket::receive(void* buffer, unsigned int length) {
   constexpr std::uint32_t tracepoint = wytr::tp::socket_read;
   if (_select_wait) {
     int const selected = os::wait_readable(_handle, _select_seconds);
