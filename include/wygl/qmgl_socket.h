@@ -125,8 +125,13 @@ struct WYGL_API qmgl_socket
   unsigned int ahead_count() const { return _ahead_end - _ahead_begin; }
   char const* ahead_bytes() const { return _ahead.get() + _ahead_begin; }
   void drop_ahead(unsigned int count) { _ahead_begin += count; }
+  // Whether the socket has the memory for bytes ahead; start_receiving_ahead makes it when
+  // it can (a failure leaves the socket without).
+  bool receives_ahead() const { return _ahead != nullptr; }
+  void start_receiving_ahead() noexcept;
   // With nothing ahead: waits and receives as read does, up to ahead_size bytes, into the
-  // bytes ahead; returns the count (0 once the peer has closed).
+  // bytes ahead; returns the count (0 once the peer has closed). Raises
+  // exc_not_enough_memory_t when the memory for them cannot be had.
   unsigned int receive_ahead();
   // Puts count bytes at data back in front of the bytes ahead. Raises
   // exc_not_enough_memory_t, leaving the bytes ahead as they were.

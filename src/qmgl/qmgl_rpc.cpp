@@ -211,18 +211,15 @@ qmgl_rpc_input_output::chunk qmgl_rpc_input_output::next_chunk(char* stack_chunk
       _landed_ahead_count = count - chunk_size;
       return {_landing, chunk_size};
     }
-    if (!_socket._ahead) {
+    if (!_socket.receives_ahead()) {
       unsigned int const count = _socket.read(stack_chunk, chunk_size);
-      // A full chunk: a long message is coming, so receive ahead from now on.
-      if (count == chunk_size)
-        _socket._ahead.reset(new (std::nothrow) char[qmgl_socket::ahead_size]);
+      // A full chunk: long messages come this way, so receive ahead from now on.
+      if (count == chunk_size) _socket.start_receiving_ahead();
       return {stack_chunk, count};
     }
     if (_socket.receive_ahead() == 0) return {nullptr, 0};
   }
-  chunk const taken{_socket.ahead_bytes(),
-                    std::min<std::size_t>(_socket.ahead_count(), chunk_size)};
-  return {taken.data, taken.count, true};
+  return {_socket.ahead_bytes(), std::min<std::size_t>(_socket.ahead_count(), chunk_size), true};
 }
 
 void qmgl_rpc_input_output::fill_buffer() {
@@ -249,7 +246,7 @@ void qmgl_rpc_input_output::fill_buffer() {
     if (got.data == _landing) {
       _landed = got.count;
     } else if (_landing != nullptr) {
-      std::memcpy(_landing, got.data, got.count);
+      std::memmove(_landing, got.data, got.count);
       _landed = got.count;
     } else {
       add_data(got.data, got.count);

@@ -288,8 +288,12 @@ unsigned int qmgl_socket::read(void* buffer, unsigned int length) {
   return receive(buffer, length);
 }
 
-unsigned int qmgl_socket::receive_ahead() {
+void qmgl_socket::start_receiving_ahead() noexcept {
   if (!_ahead) _ahead.reset(new (std::nothrow) char[ahead_size]);
+}
+
+unsigned int qmgl_socket::receive_ahead() {
+  start_receiving_ahead();
   if (!_ahead) throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
   _ahead_begin = 0;
   _ahead_end = 0;
