@@ -188,6 +188,15 @@ inline char* qmgl_copy_doubling(char const* from, std::size_t n, char quote, cha
     }
     to += 16 + shift;
   }
+  // The last 16 to 31 bytes: a step ends after a quote, so that no read passes the end.
+  while (n >= 16) {
+    unsigned const hits = qmgl_store_block_find(from, to, wanted);
+    std::size_t const run = hits == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(hits)) + 1;
+    to += run;
+    if (hits != 0) *to++ = quote;
+    from += run;
+    n -= run;
+  }
 #endif
   for (;;) {
     std::size_t const run = qmgl_find_byte(from, n, quote);
@@ -239,6 +248,20 @@ inline qmgl_quoted_copy qmgl_copy_quoted(char const* from, char const* end, char
     to += step.written;
     if (step.ended) return {from, to};
   }
+  // The last 16 to 32 bytes: a step ends at a quote, so that no read passes the end.
+  while (end - from >= 16) {
+    unsigned const hits = qmgl_store_block_find(from, to, wanted);
+    if (hits == 0) {
+      from += 16;
+      to += 16;
+      continue;
+    }
+    char const* const hit = from + std::countr_zero(hits);
+    to += hit - from;
+    if (hit + 1 == end || hit[1] != quote) return {hit, to};
+    ++to;  // the quote itself, stored with the block
+    from = hit + 2;
+  }
 #endif
   for (;;) {
     char const* const hit =
@@ -265,6 +288,14 @@ inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote
     qmgl_undoubling_step const step = qmgl_store_block_undoubling(from, to, quote, wanted);
     from += step.taken;
     to += step.written;
+  }
+  // The last 32 to 48 bytes: a step ends at a pair, whose second quote it skips; with at least
+  // 32 bytes to go, 16 bytes of the copy follow.
+  while (stop - from >= 32) {
+    unsigned const hits = qmgl_store_block_find(from, to, wanted);
+    std::size_t const run = hits == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(hits)) + 1;
+    to += run;
+    from += hits == 0 ? 16 : run + 1;
   }
 #endif
   for (;;) {
