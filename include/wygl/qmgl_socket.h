@@ -149,7 +149,8 @@ struct WYGL_API qmgl_socket
   int _retry_count;
   bool _select_wait;
   int _select_seconds;
-  // Bytes ahead: [_ahead_begin, _ahead_end) of _ahead, which holds ahead_size bytes once made.
+  // Bytes ahead: [_ahead_begin, _ahead_end) of _ahead, which holds at least ahead_size bytes
+  // once made (more after a put back).
   std::unique_ptr<char[]> _ahead;
   unsigned int _ahead_begin = 0;
   unsigned int _ahead_end = 0;

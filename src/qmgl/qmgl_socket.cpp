@@ -307,7 +307,7 @@ void qmgl_socket::put_back_ahead(char const* data, unsigned int count) {
   std::unique_ptr<char[]> joined(new (std::nothrow) char[std::max<std::size_t>(total, ahead_size)]);
   if (!joined) throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
   std::memcpy(joined.get(), data, count);
-  std::memcpy(joined.get() + count, ahead_bytes(), kept);
+  if (kept != 0) std::memcpy(joined.get() + count, ahead_bytes(), kept);
   _ahead = std::move(joined);
   _ahead_begin = 0;
   _ahead_end = static_cast<unsigned int>(total);
