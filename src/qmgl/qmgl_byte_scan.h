@@ -256,8 +256,9 @@ inline qmgl_quoted_copy qmgl_copy_quoted(char const* from, char const* end, char
       to += 16;
       continue;
     }
-    char const* const hit = from + std::countr_zero(hits);
-    to += hit - from;
+    std::size_t const before = static_cast<std::size_t>(std::countr_zero(hits));
+    char const* const hit = from + before;
+    to += before;
     if (hit + 1 == end || hit[1] != quote) return {hit, to};
     ++to;  // the quote itself, stored with the block
     from = hit + 2;
@@ -293,9 +294,15 @@ inline char* qmgl_copy_undoubling(char const* from, char const* stop, char quote
   // 32 bytes to go, 16 bytes of the copy follow.
   while (stop - from >= 32) {
     unsigned const hits = qmgl_store_block_find(from, to, wanted);
-    std::size_t const run = hits == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(hits)) + 1;
+    if (hits == 0) {
+      from += 16;
+      to += 16;
+      continue;
+    }
+    // Through the first quote of the pair; its partner is skipped.
+    std::size_t const run = static_cast<std::size_t>(std::countr_zero(hits)) + 1;
     to += run;
-    from += hits == 0 ? 16 : run + 1;
+    from += run + 1;
   }
 #endif
   for (;;) {

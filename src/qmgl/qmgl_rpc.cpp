@@ -238,20 +238,19 @@ void qmgl_rpc_input_output::fill_buffer() {
            "ERROR: Invalid Length=%d in fill buffer.", 0);
       throw 0;
     }
-    if (got.count > _room_left) {
-      if (got.ahead) _socket.drop_ahead(static_cast<unsigned int>(got.count));
-      refuse_message();
+    bool const refused = got.count > _room_left;
+    if (!refused) {
+      _room_left -= got.count;
+      if (_landing == nullptr) {
+        add_data(got.data, got.count);
+      } else {
+        if (got.data != _landing) std::memmove(_landing, got.data, got.count);
+        _landed = got.count;
+      }
     }
-    _room_left -= got.count;
-    if (got.data == _landing) {
-      _landed = got.count;
-    } else if (_landing != nullptr) {
-      std::memmove(_landing, got.data, got.count);
-      _landed = got.count;
-    } else {
-      add_data(got.data, got.count);
-    }
+    // Taken, or refused with the rest of its message: either way the chunk has been read.
     if (got.ahead) _socket.drop_ahead(static_cast<unsigned int>(got.count));
+    if (refused) refuse_message();
   } catch (...) {
     note(wytr::level::error_text, wytr::kind::error_text, tp, this,
          "ERROR: thrown in fill buffer.");

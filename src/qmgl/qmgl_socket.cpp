@@ -295,10 +295,10 @@ void qmgl_socket::start_receiving_ahead() noexcept {
 unsigned int qmgl_socket::receive_ahead() {
   start_receiving_ahead();
   if (!_ahead) throw exc_not_enough_memory_t(source_file, __LINE__, "not enough memory");
+  unsigned int const count = receive(_ahead.get(), ahead_size);
   _ahead_begin = 0;
-  _ahead_end = 0;
-  _ahead_end = receive(_ahead.get(), ahead_size);
-  return _ahead_end;
+  _ahead_end = count;
+  return count;
 }
 
 void qmgl_socket::put_back_ahead(char const* data, unsigned int count) {
